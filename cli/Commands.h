@@ -1,0 +1,23 @@
+// The subcommands of `kavdm`. Each Add function registers its subcommand on the
+// application and, when that subcommand is chosen, stores in `action` what to run
+// after parsing; the action returns the process exit code.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+using CommandAction = std::function<int()>;
+
+// Exit codes shared by the subcommands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;   // bad image, failed or reset transfer, unreadable file
+inline constexpr int kExitUsage = 2;    // command-line errors
+inline constexpr int kExitTimedOut = 3; // --wait passed before the receiver started
+
+void AddPortMapOptions(CLI::App& app);                     // --comN PATH, shared by every subcommand
+void AddImageCommand(CLI::App& app, CommandAction& action);    // kavdm image info|decode|encode
+void AddPortsCommand(CLI::App& app, CommandAction& action);    // kavdm ports
+void AddDownloadCommand(CLI::App& app, CommandAction& action); // kavdm download
+void AddUploadCommand(CLI::App& app, CommandAction& action);   // kavdm upload
+void AddReceiverCommand(CLI::App& app, CommandAction& action); // kavdm receiver

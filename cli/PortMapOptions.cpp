@@ -1,0 +1,6 @@
+#include "cli/Commands.h"
+
+void AddPortMapOptions(CLI::App& app)
+{
+    (void)app;
+}

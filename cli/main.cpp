@@ -1,0 +1,31 @@
+// kavdm: the command line of the download manager.
+#include "cli/Commands.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"kavdm: send images to a satellite receiver over a serial line, read its memory back, "
+                 "and work with image files"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "kavdm 1.0.0");
+
+    CommandAction action;
+    AddPortMapOptions(app);
+    AddImageCommand(app, action);
+    AddPortsCommand(app, action);
+    AddDownloadCommand(app, action);
+    AddUploadCommand(app, action);
+    AddReceiverCommand(app, action);
+
+    try
+    {
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& e)
+    {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    return action ? action() : kExitUsage;
+}

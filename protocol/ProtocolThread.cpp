@@ -1,0 +1,156 @@
+#include "protocol/ProtocolThread.h"
+
+#include <memory>
+
+CProtocolThread::CProtocolThread()
+{
+    m_thread = std::thread([this] { Run(); });
+    std::lock_guard lock(m_mutex);
+    m_threadId = m_thread.get_id();
+}
+
+CProtocolThread::~CProtocolThread()
+{
+    Stop();
+}
+
+void CProtocolThread::Post(std::function<void()> step)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStopping)
+            return;
+        m_steps.push_back(std::move(step));
+    }
+    m_wake.notify_all();
+}
+
+void CProtocolThread::RunDelivery(const std::function<void()>& delivery)
+{
+    if (IsCurrentThread())
+    {
+        delivery();
+        return;
+    }
+    // The waiter's state is shared with the queued step, which may outlive this
+    // call only in the sense that it is dropped unrun at Stop().
+    struct Waiter
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto waiter = std::make_shared<Waiter>();
+    auto finish = [waiter] {
+        std::lock_guard lock(waiter->mutex);
+        waiter->finished = true;
+        waiter->done.notify_all();
+    };
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStopping)
+            return;
+        // The step holds a guard that marks the waiter finished when the step is
+        // run or destroyed unrun, so a delivery never waits for a stopped thread.
+        auto guard = std::shared_ptr<void>(nullptr, [finish](void*) { finish(); });
+        m_steps.push_back([&delivery, guard] { delivery(); });
+    }
+    m_wake.notify_all();
+    std::unique_lock lock(waiter->mutex);
+    waiter->done.wait(lock, [&] { return waiter->finished; });
+}
+
+int CProtocolThread::StartTimer(std::chrono::milliseconds period, std::function<void()> tick)
+{
+    std::lock_guard lock(m_mutex);
+    const int id = m_nNextTimerId++;
+    m_timers[id] = Timer{period, Clock::now() + period, std::move(tick)};
+    m_wake.notify_all();
+    return id;
+}
+
+void CProtocolThread::StopTimer(int id)
+{
+    std::lock_guard lock(m_mutex);
+    m_timers.erase(id);
+}
+
+void CProtocolThread::Sync()
+{
+    if (IsCurrentThread())
+        return;
+    auto waiter = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
+    auto done = std::make_shared<bool>(false);
+    auto guard = std::shared_ptr<void>(nullptr, [waiter, done](void*) {
+        std::lock_guard lock(waiter->first);
+        *done = true;
+        waiter->second.notify_all();
+    });
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStopping)
+            return;
+        m_steps.push_back([guard] {});
+    }
+    guard.reset();
+    m_wake.notify_all();
+    std::unique_lock lock(waiter->first);
+    waiter->second.wait(lock, [&] { return *done; });
+}
+
+void CProtocolThread::Stop()
+{
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStopping && !m_thread.joinable())
+            return;
+        m_bStopping = true;
+        m_timers.clear();
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable() && !IsCurrentThread())
+        m_thread.join();
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_steps);
+    }
+    // Destroying the dropped steps releases any delivery still waiting for them.
+    dropped.clear();
+}
+
+void CProtocolThread::Run()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_bStopping)
+    {
+        if (!m_steps.empty())
+        {
+            auto step = std::move(m_steps.front());
+            m_steps.pop_front();
+            lock.unlock();
+            step();
+            step = nullptr; // release what the step holds before taking the lock again
+            lock.lock();
+            continue;
+        }
+        // Due timers become steps; the earliest deadline bounds the wait.
+        auto now = Clock::now();
+        auto next = Clock::time_point::max();
+        for (auto& [id, timer] : m_timers)
+        {
+            if (timer.due <= now)
+            {
+                m_steps.push_back(timer.tick);
+                timer.due = now + timer.period;
+            }
+            next = std::min(next, timer.due);
+        }
+        if (!m_steps.empty())
+            continue;
+        if (next == Clock::time_point::max())
+            m_wake.wait(lock);
+        else
+            m_wake.wait_until(lock, next);
+    }
+}

@@ -1,0 +1,1 @@
+#include "receiver/SimulatedReceiver.h"

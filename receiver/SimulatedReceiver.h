@@ -1,0 +1,2 @@
+// The simulated receiver (placeholder until it is built).
+#pragma once

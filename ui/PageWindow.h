@@ -1,0 +1,69 @@
+// The window a page draws into, addressed by control id as the pages' dialogs
+// are. The pages hold no widget code: the Qt front end, the console of `kavdm`
+// and the tests' recorder each implement this interface.
+//
+// Every call is made on the protocol thread. Control updates must not wait for
+// the window thread; MessageBox() is the one call that blocks, until the user
+// has closed the box (a front end shutting down closes open boxes itself).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class BoxIcon
+{
+    Information, // MB_ICONINFORMATION
+    Error,       // MB_ICONHAND
+    Exclamation, // MB_ICONEXCLAMATION
+};
+
+// A colour as 0x00BBGGRR, the way the pages' colours are written (RGB(r, g, b)).
+using ColorRef = std::uint32_t;
+constexpr ColorRef RGB(int r, int g, int b)
+{
+    return ColorRef(r & 0xFF) | (ColorRef(g & 0xFF) << 8) | (ColorRef(b & 0xFF) << 16);
+}
+
+// The caption of every box a page shows.
+inline constexpr const char* kBoxCaption = "DOWNLOAD MANAGER";
+
+class CPageWindow
+{
+public:
+    virtual ~CPageWindow() = default;
+
+    // Progress bars (1019, 1020, 1021).
+    virtual void SetRange(int id, int lower, int upper) = 0;
+    virtual void SetPos(int id, int position) = 0;
+    // Check boxes (1031 to 1033).
+    virtual void SetCheck(int id, bool checked) = 0;
+    // Static texts (1027, 1028, 1034, 1035) and the file edit (1002: select all,
+    // replace by the text, scroll to the caret).
+    virtual void SetText(int id, const std::string& text) = 0;
+    // Step texts (1038 to 1040): colour and highlight (lit: drawn in its colour,
+    // unlit: in the normal text colour).
+    virtual void SetColor(int id, ColorRef color) = 0;
+    virtual void SetHighlight(int id, bool on) = 0;
+    // Animation (1037): play frames first..last (-1: the clip's last), `repeat`
+    // times (-1: without end; 0 with frames 0..0 shows the first frame still).
+    virtual void PlayAnimation(int id, int repeat, int first, int last) = 0;
+    virtual void StopAnimation(int id) = 0;
+    // Message log (1023): insert a line at the top.
+    virtual void InsertLog(int id, const std::string& text) = 0;
+
+    // A modal box with the page's caption; returns when the user closed it.
+    virtual void MessageBox(const std::string& text, BoxIcon icon) = 0;
+
+    // The page's window timer: ticks every `periodMs` until killed; each tick
+    // reaches the page's OnTimer(id) on the protocol thread. Setting a running
+    // timer again restarts its period.
+    virtual void SetTimer(int id, int periodMs) = 0;
+    virtual void KillTimer(int id) = 0;
+
+    // The busy cursor while an image loads.
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+
+    // A short tone. Returns at once; the page makes the pause itself.
+    virtual void Beep(int frequencyHz, int durationMs) = 0;
+};
