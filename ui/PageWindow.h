@@ -24,6 +24,18 @@ constexpr ColorRef RGB(int r, int g, int b)
     return ColorRef(r & 0xFF) | (ColorRef(g & 0xFF) << 8) | (ColorRef(b & 0xFF) << 16);
 }
 
+// Where a transfer stands, for front ends that show their own progress (the
+// command line's progress bar). Byte counts are exact, not scaled for a bar.
+struct TransferProgress
+{
+    int module = 0;                   // 1-based index of the module being sent or received
+    int packet = 0;                   // number of the packet just handled within the module
+    std::int64_t bytesDone = 0;       // bytes moved so far in this transfer
+    std::int64_t totalBytes = 0;      // bytes the transfer is expected to move
+    std::int64_t elapsedSeconds = 0;  // since the receiver's ready was answered
+    std::int64_t estimatedSeconds = 0; // estimated duration of the whole transfer (0: none yet)
+};
+
 // The caption of every box a page shows.
 inline constexpr const char* kBoxCaption = "DOWNLOAD MANAGER";
 
@@ -66,4 +78,25 @@ public:
 
     // A short tone. Returns at once; the page makes the pause itself.
     virtual void Beep(int frequencyHz, int durationMs) = 0;
+
+    // The methods below have default bodies so that every window layer keeps
+    // compiling when one is added.
+
+    // A modal box with a detailed text under the main one (the system's reason
+    // and a hint when a port cannot be opened). Blocks like MessageBox().
+    virtual void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)
+    {
+        (void)detail;
+        MessageBox(text, icon);
+    }
+
+    // Transfer milestones, for front ends that act on them (the command line's
+    // exit code and progress bar). Called on the protocol thread, never blocking.
+    // The receiver's ready was answered: a transfer is under way.
+    virtual void TransferStarted() {}
+    // A packet went out (download) or came in (upload).
+    virtual void ShowProgress(const TransferProgress& progress) { (void)progress; }
+    // The page is about to reset: `completed` is true when the transfer ended
+    // with the receiver's or the page's completion, false for any other reset.
+    virtual void TransferEnded(bool completed) { (void)completed; }
 };

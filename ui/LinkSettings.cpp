@@ -1,0 +1,3 @@
+#include "ui/LinkSettings.h"
+
+LinkSettings theLinkSettings = kInitialLinkSettings;
