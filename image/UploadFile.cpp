@@ -65,16 +65,16 @@ bool CUploadFile::Open(const std::string& targetPath)
     m_strTempPath.clear();
 
     if (targetPath.empty() || targetPath.back() == '/')
-        return Fail(EISDIR, "cannot create", targetPath.empty() ? "\"\"" : targetPath);
+        return Fail(EISDIR, "Cannot create", targetPath.empty() ? "\"\"" : targetPath);
 
     // The file that will be replaced must be one the user may write: a plain
     // rename would otherwise overwrite a read-only file or a folder.
     struct stat existing{};
     const bool bTargetExists = ::stat(targetPath.c_str(), &existing) == 0;
     if (bTargetExists && S_ISDIR(existing.st_mode))
-        return Fail(EISDIR, "cannot create", targetPath);
+        return Fail(EISDIR, "Cannot create", targetPath);
     if (bTargetExists && ::access(targetPath.c_str(), W_OK) != 0)
-        return Fail(errno, "cannot write", targetPath);
+        return Fail(errno, "Cannot write", targetPath);
 
     // Hidden, unique and beside the target, so the final rename stays within
     // one file system. O_EXCL never reuses a name someone else holds.
@@ -97,7 +97,7 @@ bool CUploadFile::Open(const std::string& targetPath)
         }
     }
     if (m_fd < 0)
-        return Fail(error, "cannot create", targetPath);
+        return Fail(error, "Cannot create", targetPath);
 
     // A replaced file keeps its permissions (a backup may be private).
     if (bTargetExists)
@@ -109,7 +109,7 @@ bool CUploadFile::Open(const std::string& targetPath)
 bool CUploadFile::Write(const void* data, std::size_t length)
 {
     if (!m_bOpen || m_fd < 0)
-        return Fail(EBADF, "cannot write", m_strTargetPath);
+        return Fail(EBADF, "Cannot write", m_strTargetPath);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (length > 0)
     {
@@ -118,10 +118,10 @@ bool CUploadFile::Write(const void* data, std::size_t length)
         {
             if (errno == EINTR)
                 continue;
-            return Fail(errno, "cannot write", m_strTargetPath);
+            return Fail(errno, "Cannot write", m_strTargetPath);
         }
         if (written == 0)
-            return Fail(ENOSPC, "cannot write", m_strTargetPath);
+            return Fail(ENOSPC, "Cannot write", m_strTargetPath);
         bytes += written;
         length -= std::size_t(written);
         m_nBytesWritten += std::uint64_t(written);
@@ -132,18 +132,18 @@ bool CUploadFile::Write(const void* data, std::size_t length)
 bool CUploadFile::Commit()
 {
     if (!m_bOpen)
-        return Fail(EBADF, "cannot save", m_strTargetPath);
+        return Fail(EBADF, "Cannot save", m_strTargetPath);
     if (m_fd >= 0)
     {
         if (::fsync(m_fd) != 0)
-            return Fail(errno, "cannot save", m_strTargetPath);
+            return Fail(errno, "Cannot save", m_strTargetPath);
         const int closed = ::close(m_fd);
         m_fd = -1;
         if (closed != 0 && errno != EINTR)
-            return Fail(errno, "cannot save", m_strTargetPath);
+            return Fail(errno, "Cannot save", m_strTargetPath);
     }
     if (::rename(m_strTempPath.c_str(), m_strTargetPath.c_str()) != 0)
-        return Fail(errno, "cannot save", m_strTargetPath);
+        return Fail(errno, "Cannot save", m_strTargetPath);
     SyncFolder(FolderOf(m_strTargetPath));
     m_bOpen = false;
     m_strTempPath.clear();
@@ -167,7 +167,7 @@ std::string CUploadFile::Abandon()
     if (::rename(temp.c_str(), partial.c_str()) != 0)
     {
         // The data stays where it is rather than being lost.
-        Fail(errno, "cannot rename the received data to", partial);
+        Fail(errno, "Cannot rename the received data to", partial);
         return temp;
     }
     return partial;

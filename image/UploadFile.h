@@ -44,7 +44,7 @@ public:
     std::string PartialPath() const { return m_strTargetPath + kPartialSuffix; }
 
     // errno of the last failure (0 if none) and a sentence naming the file and
-    // the system's reason: "cannot create /home/ann/backup.bin: Permission denied".
+    // the system's reason: "Cannot create /home/ann/backup.bin: Permission denied".
     int LastError() const { return m_nLastError; }
     const std::string& LastErrorText() const { return m_strLastErrorText; }
 

@@ -131,7 +131,7 @@ TEST_F(UploadFileTest, UncreatableTargetsAreRefusedWithTheSystemsReason)
 {
     CUploadFile file;
     EXPECT_FALSE(file.Open(m_dir + "/missing/backup.bin"));
-    EXPECT_EQ(file.LastErrorText(), "cannot create " + m_dir + "/missing/backup.bin: No such file or directory");
+    EXPECT_EQ(file.LastErrorText(), "Cannot create " + m_dir + "/missing/backup.bin: No such file or directory");
     EXPECT_FALSE(file.IsOpen());
 
     EXPECT_FALSE(file.Open(m_dir));
@@ -152,13 +152,13 @@ TEST_F(UploadFileTest, ReadOnlyPlacesAreRefused)
     ::chmod(m_target.c_str(), 0444);
     CUploadFile file;
     EXPECT_FALSE(file.Open(m_target));
-    EXPECT_EQ(file.LastErrorText(), "cannot write " + m_target + ": Permission denied");
+    EXPECT_EQ(file.LastErrorText(), "Cannot write " + m_target + ": Permission denied");
 
     const std::string locked = m_dir + "/locked";
     fs::create_directory(locked);
     ::chmod(locked.c_str(), 0555);
     EXPECT_FALSE(file.Open(locked + "/new.bin"));
-    EXPECT_EQ(file.LastErrorText(), "cannot create " + locked + "/new.bin: Permission denied");
+    EXPECT_EQ(file.LastErrorText(), "Cannot create " + locked + "/new.bin: Permission denied");
     ::chmod(locked.c_str(), 0755);
 }
 
@@ -182,7 +182,7 @@ TEST_F(UploadFileTest, AFullDiskIsReportedAndWhatFittedIsKept)
     ::setrlimit(RLIMIT_FSIZE, &previous);
     ::sigaction(SIGXFSZ, &previousAction, nullptr);
 
-    EXPECT_EQ(file.LastErrorText(), "cannot write " + m_target + ": File too large");
+    EXPECT_EQ(file.LastErrorText(), "Cannot write " + m_target + ": File too large");
     EXPECT_EQ(file.Abandon(), m_target + ".partial");
     EXPECT_EQ(fs::file_size(m_target + ".partial"), 4096u);
     EXPECT_FALSE(fs::exists(m_target));

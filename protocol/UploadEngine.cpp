@@ -1,0 +1,443 @@
+// The upload engine: CUploadPage's answers to the receiver while it sends its
+// memory back. The receiver drives the exchange; each step here is the reply
+// to one received chunk (at most 100 bytes, cut anywhere in a message) or to
+// the page time-out. Packets are collected in place in m_receiveBuffer and
+// their data goes to the output file with one write each.
+#include "protocol/Clock.h"
+#include "serial/SerialPort.h"
+#include "ui/ControlIds.h"
+#include "ui/DurationText.h"
+#include "ui/LinkSettings.h"
+#include "ui/UploadPage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr std::uint8_t kRateCode9600 = 0x01; // the only rate the upload answers
+constexpr int kEstimateEveryPackets = 8;      // the estimate label refreshes on packets 8, 16, ...
+
+// Offsets in a data packet on the line.
+constexpr int kSequenceOffset = 1;
+constexpr int kDataOffset = 2;
+constexpr int kCrcOffset = kDataOffset + kPacketDataSize; // 1026
+
+// Bytes of theModuleHeader the upload sets.
+constexpr int kFirmwareByte = 31;
+constexpr int kDigitalByte = 32;
+constexpr int kFlashByte = 33;
+constexpr int kModuleSizeOffset = 36; // 32-bit little-endian
+
+void SendByte(std::uint8_t byte)
+{
+    if (theSerialPort)
+        theSerialPort->WriteByte(byte);
+}
+
+std::string Hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+std::uint32_t StoredCrc(const std::uint8_t* packet)
+{
+    return (std::uint32_t(packet[kCrcOffset]) << 24) | (std::uint32_t(packet[kCrcOffset + 1]) << 16) |
+           (std::uint32_t(packet[kCrcOffset + 2]) << 8) | std::uint32_t(packet[kCrcOffset + 3]);
+}
+} // namespace
+
+void CUploadPage::OnReceive(const char* data, int length)
+{
+    // data[length] is a zero byte, so an empty chunk reads as the byte 0x00.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    length = std::max(length, 0);
+    if (IsReceiverErrorReport(bytes, length))
+        ShowError("Error Happened");
+
+    switch (m_nState)
+    {
+    case NoFile:
+        ShowError("Please, select a file to save");
+        break;
+    case WaitReady:
+        OnWaitReady(bytes, length);
+        break;
+    case WaitFunction:
+        OnWaitFunction(bytes[0]);
+        break;
+    case WaitFunctionRequest:
+        OnWaitFunctionRequest(bytes[0]);
+        break;
+    case WaitStartUpload:
+        OnWaitStartUpload(bytes[0]);
+        break;
+    case ReceiveModuleHeader:
+        OnModuleHeaderBytes(bytes, length);
+        break;
+    case ReceivePacket:
+        OnPacketBytes(bytes, length);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CUploadPage::IsReceiverErrorReport(const std::uint8_t* data, int length) const
+{
+    if (length < 3 || data[0] != VR520_STATUS || data[1] != VR520_STATUS || data[2] != VR520_STATUS)
+        return false;
+    // Inside a packet these are data bytes; only a chunk that starts a new
+    // packet, or comes outside one, can carry the receiver's report.
+    return m_nState != ReceivePacket || theBytesLeft == kPacketSize;
+}
+
+void CUploadPage::LogReceivedByte(std::uint8_t byte)
+{
+    AddLog("[rd] msg(" + Hex(byte) + ")");
+}
+
+void CUploadPage::PlayTones(int firstHz, int secondHz)
+{
+    // Beep() returns at once; the pause is the tone's own length.
+    m_pWindow->Beep(firstHz, kToneMs);
+    theClock().Sleep(kToneMs);
+    m_pWindow->Beep(secondHz, kToneMs);
+    theClock().Sleep(kToneMs);
+}
+
+void CUploadPage::OnWaitReady(const std::uint8_t* data, int length)
+{
+    theLinkSettings.openBaudRate = theLinkSettings.selectedBaudRate;
+    const std::uint8_t first = data[0];
+    if (first == 0x00)
+        return;
+    if (first == VR520_RATE)
+    {
+        // Uploads run at 9600 whatever rate is selected: the port stays as it is.
+        SendByte(kRateCode9600);
+        return;
+    }
+    PlayTones(kLowToneHz, kHighToneHz);
+    LogReceivedByte(first);
+    if (std::memchr(data, VR520_READY, std::size_t(std::max(length, 1))) == nullptr)
+    {
+        AddLog("Invalid Protocol : VR520_READY");
+        return;
+    }
+    AddLog("[rd msg] ready");
+    m_pWindow->PlayAnimation(IDC_ANIMATION, -1, 0, 0xFFFF);
+    SendByte(VR520_READY);
+    AddLog("[sd msg] ready ack");
+    m_nState = WaitFunction;
+    m_startTime = theClock().Now();
+    m_pWindow->SetText(IDC_ESTIMATED_TIME, FormatDuration(0));
+    m_pWindow->SetText(IDC_CURRENT_TIME, FormatDuration(0));
+    m_steps.Light(3);
+    m_nModuleIndex = 0;
+    m_bTransferRunning = true;
+    m_pWindow->TransferStarted();
+}
+
+void CUploadPage::OnWaitFunction(std::uint8_t first)
+{
+    LogReceivedByte(first);
+    if (first != VR520_FUNC)
+    {
+        ShowError("Invalid Protocol : VR520_FUNC");
+        return;
+    }
+    AddLog("[rd msg] function");
+    AddLog("[sd msg] function <upload digital only>");
+    SendByte(FUNC_UPLOAD_DIGITAL);
+    m_nState = WaitFunctionRequest;
+    m_nTotalBytes = kDigitalUploadBytes;
+    m_nProgressScale = ProgressScaleFor(m_nTotalBytes);
+    m_pWindow->SetRange(IDC_TOTAL_BAR, 0, m_nTotalBytes / m_nProgressScale);
+    m_nBytesDone = 0;
+}
+
+void CUploadPage::OnWaitFunctionRequest(std::uint8_t first)
+{
+    if (first == 0x00)
+    {
+        // Refused: nothing was created, the chosen file stays chosen.
+        ResetState();
+        m_nState = WaitReady;
+        return;
+    }
+    AddLog("[rd msg] Function request");
+    AddLog("File Open");
+    if (!m_outFile.Open(m_strFilePath))
+    {
+        FailOnFileError(m_outFile.LastErrorText());
+        return;
+    }
+    m_nState = WaitStartUpload;
+}
+
+void CUploadPage::OnWaitStartUpload(std::uint8_t first)
+{
+    if (first != VR520_STARD_UPLOAD)
+    {
+        ShowError("Invalid Protocol : VR520_STARD_UPLOAD");
+        return;
+    }
+    AddLog("[rd msg] Start upload");
+    RequestModuleHeader();
+    AddLog("[sd msg] Module header request");
+    m_nState = ReceiveModuleHeader;
+    theBytesLeft = kModuleHeaderBytes;
+}
+
+void CUploadPage::RequestModuleHeader()
+{
+    // A header that never comes is asked for again (OnTimeout).
+    StartTimer(kReplyTimeoutTicks, 0);
+    SendByte(HEADER_REQUEST);
+}
+
+void CUploadPage::RequestPacket()
+{
+    StartTimer(kReplyTimeoutTicks, 0);
+    SendByte(PACKET_REQUEST);
+    SendByte(std::uint8_t(m_nPacketNumber % 10));
+}
+
+void CUploadPage::OnModuleHeaderBytes(const std::uint8_t* data, int length)
+{
+    // theBytesLeft is shared with the download page; a value that is not ours
+    // would index outside the buffer, so it restarts the header.
+    if (theBytesLeft < 1 || theBytesLeft > kModuleHeaderBytes)
+        theBytesLeft = kModuleHeaderBytes;
+    int used = 0;
+    while (theBytesLeft > 0 && used < length)
+    {
+        m_receiveBuffer[kModuleHeaderBytes - theBytesLeft] = data[used++];
+        --theBytesLeft;
+    }
+    if (theBytesLeft > 0)
+        return;
+    OnModuleHeader(used < length);
+}
+
+void CUploadPage::OnModuleHeader(bool bExtraBytes)
+{
+    const std::uint8_t present = m_receiveBuffer[0];
+    const std::uint8_t digital = m_receiveBuffer[1];
+    const std::uint8_t flash = m_receiveBuffer[2];
+    AddLog("data header : (" + Hex(present) + "),(" + Hex(digital) + "),(" + Hex(flash) + ")");
+
+    theModuleHeader.bytes[kFirmwareByte] = 0;
+    theModuleHeader.bytes[0] = present;
+    theModuleHeader.bytes[kDigitalByte] = digital;
+    theModuleHeader.bytes[kFlashByte] = flash;
+    int size = -1;
+    if (digital == 1 && flash == 1)
+    {
+        AddLog("Digtal, flash");
+        size = kFlashModuleLength;
+    }
+    else if (digital == 1 && flash == 0)
+    {
+        AddLog("Digital, eeprom");
+        size = kEepromModuleLength;
+    }
+    else if (digital == 0 && flash == 0)
+    {
+        AddLog("Analog");
+        size = kAnalogModuleLength;
+    }
+    if (size >= 0)
+    {
+        for (int i = 0; i < 4; ++i)
+            theModuleHeader.bytes[kModuleSizeOffset + i] = std::uint8_t(std::uint32_t(size) >> (8 * i));
+        m_nModuleSize = size;
+    }
+
+    if (present == 0)
+    {
+        CompleteUpload();
+        return;
+    }
+    const auto block = BuildControlMessage(theModuleHeader);
+    if (!m_outFile.Write(block.data(), block.size()))
+    {
+        FailOnFileError(m_outFile.LastErrorText());
+        return;
+    }
+    theBytesLeft = kPacketSize;
+    m_nPacketNumber = 1;
+    std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
+    m_nState = ReceivePacket;
+    ++m_nModuleIndex;
+    RequestPacket();
+    if (bExtraBytes)
+        AddLog("remain data");
+    m_pWindow->SetRange(IDC_MODULE_BAR, 0, m_nTotalBytes / m_nProgressScale);
+}
+
+void CUploadPage::CompleteUpload()
+{
+    // The file replaces the chosen one only now, once it is safely on disk.
+    if (!m_outFile.Commit())
+    {
+        FailOnFileError(m_outFile.LastErrorText());
+        return;
+    }
+    SignalTransferEnd(true);
+    ResetState();
+    StopTimer();
+    ShowInfo("Upload Complete");
+    m_nState = WaitReady;
+    m_steps.Light(1);
+    PlayTones(kHighToneHz, kLowToneHz);
+}
+
+void CUploadPage::FailOnFileError(const std::string& reason)
+{
+    std::string text = "ERROR : " + reason;
+    const std::string partialNote = KeepPartialOutput();
+    if (!partialNote.empty())
+        text += ". " + partialNote;
+    ShowError(text);
+    StopTimer();
+    ResetState();
+    // As after a refusal: the page waits for the receiver with the path kept,
+    // so the user can make room or choose another file and start again.
+    m_nState = WaitReady;
+}
+
+void CUploadPage::SetTransferBars(int bytesDone)
+{
+    // Bars are held at their maximum once retransmissions carry the count past the total.
+    const int maximum = m_nTotalBytes / m_nProgressScale;
+    const int position = std::clamp(bytesDone / m_nProgressScale, 0, maximum);
+    m_pWindow->SetPos(IDC_TOTAL_BAR, position);
+    m_pWindow->SetPos(IDC_MODULE_BAR, position);
+}
+
+void CUploadPage::OnPacketBytes(const std::uint8_t* data, int length)
+{
+    // theBytesLeft is shared with the download page: never index outside the buffer.
+    if (theBytesLeft < 1 || theBytesLeft > kPacketSize)
+        theBytesLeft = kPacketSize;
+    SetTransferBars(m_nBytesDone);
+    if (length < theBytesLeft)
+    {
+        m_pWindow->SetPos(IDC_PACKET_BAR, std::max(0, kPacketDataSize - theBytesLeft));
+        std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(length));
+        theBytesLeft -= length;
+        m_nBytesDone += length;
+        return;
+    }
+    // Bytes past the packet's end are dropped: the receiver sends nothing unasked.
+    std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(theBytesLeft));
+    m_nBytesDone += theBytesLeft;
+    theBytesLeft = 0;
+    OnPacketComplete();
+}
+
+void CUploadPage::ShowTransferProgress()
+{
+    TransferProgress progress;
+    progress.module = m_nModuleIndex;
+    progress.packet = m_nPacketNumber;
+    progress.bytesDone = m_nBytesDone;
+    progress.totalBytes = m_nTotalBytes;
+    progress.elapsedSeconds = m_nElapsedTime;
+    progress.estimatedSeconds = m_nEstimatedTime;
+    m_pWindow->ShowProgress(progress);
+}
+
+bool CUploadPage::IsDuplicatePacket(std::uint8_t sequence) const
+{
+    // A slow receiver may answer a request and its repeat: the second copy
+    // carries the sequence byte of the packet already written.
+    return m_nPacketNumber > 1 && sequence != LAST_BLOCK && sequence == (m_nPacketNumber - 1) % 10;
+}
+
+void CUploadPage::OnPacketComplete()
+{
+    m_nElapsedTime = int(theClock().Now() - m_startTime);
+    if (m_nBytesDone != 0)
+        m_nEstimatedTime = int(std::int64_t(m_nElapsedTime) * m_nTotalBytes / m_nBytesDone);
+    if (m_nPacketNumber % kEstimateEveryPackets == 0)
+        m_pWindow->SetText(IDC_ESTIMATED_TIME, FormatDuration(m_nEstimatedTime));
+    m_pWindow->SetText(IDC_CURRENT_TIME, FormatDuration(m_nElapsedTime));
+    ShowTransferProgress();
+
+    // Noise on a dead line passes a CRC check (1030 zero bytes do), so a packet
+    // must also begin with its mark.
+    if (m_receiveBuffer[0] != PACKET_REQUEST)
+    {
+        RefusePacket("invalid data header");
+        return;
+    }
+    if (StoredCrc(m_receiveBuffer) != Crc32(m_receiveBuffer + kDataOffset, kPacketDataSize))
+    {
+        RefusePacket("CRC Error");
+        return;
+    }
+    const std::uint8_t sequence = m_receiveBuffer[kSequenceOffset];
+    if (IsDuplicatePacket(sequence))
+    {
+        AddLog("Duplicate packet (" + Hex(sequence) + ") dropped");
+        theBytesLeft = kPacketSize;
+        return;
+    }
+    if (!m_outFile.Write(m_receiveBuffer + kDataOffset, kPacketDataSize))
+    {
+        FailOnFileError(m_outFile.LastErrorText());
+        return;
+    }
+    if (sequence == LAST_BLOCK)
+    {
+        AddLog("1 module download");
+        m_nState = ReceiveModuleHeader;
+        theBytesLeft = kModuleHeaderBytes;
+        RequestModuleHeader();
+        return;
+    }
+    ++m_nPacketNumber;
+    AddLog("[sd msg] Next packet request (" + std::to_string(m_nPacketNumber) + ")");
+    theBytesLeft = kPacketSize;
+    RequestPacket();
+}
+
+void CUploadPage::RefusePacket(const std::string& reason)
+{
+    AddLog(reason);
+    theClock().Sleep(kRefusedPacketPauseMs);
+    OnTimeout();
+}
+
+void CUploadPage::OnTimeout()
+{
+    if (m_nState == ReceivePacket)
+    {
+        AddLog("Timeout : Request retransmission (" + std::to_string(m_nPacketNumber) + ")");
+        theBytesLeft = kPacketSize;
+        std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
+        if (theSerialPort)
+            theSerialPort->Purge(); // what is left of the broken packet
+        m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+        StopTimer();
+        RequestPacket();
+        return;
+    }
+    if (m_nState == ReceiveModuleHeader)
+    {
+        AddLog("Timeout : Request module header");
+        theBytesLeft = kModuleHeaderBytes;
+        if (theSerialPort)
+            theSerialPort->Purge();
+        StopTimer();
+        RequestModuleHeader();
+        return;
+    }
+    StopTimer();
+}

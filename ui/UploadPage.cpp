@@ -1,0 +1,145 @@
+#include "ui/UploadPage.h"
+
+#include "protocol/Clock.h"
+#include "serial/SerialPort.h"
+#include "ui/ControlIds.h"
+#include "ui/DurationText.h"
+#include "ui/LinkSettings.h"
+
+#include <sys/stat.h>
+
+namespace
+{
+constexpr int kPacketBarMaximum = kPacketDataSize; // the packet bar's range is 0..1024
+constexpr int kRestingBaudRate = 9600;             // where every transfer begins
+
+bool FileExists(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+} // namespace
+
+CUploadPage::CUploadPage(CPageWindow* window, CDeliveryGate* gate) : CInfoPage(window, gate), m_steps(window) {}
+
+// m_outFile keeps an unfinished upload's data as .partial when it goes.
+CUploadPage::~CUploadPage() = default;
+
+bool CUploadPage::OnInitDialog()
+{
+    CInfoPage::OnInitDialog();
+    m_pWindow->SetRange(IDC_PACKET_BAR, 0, kPacketBarMaximum);
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    m_pWindow->SetText(IDC_ESTIMATED_TIME, FormatDuration(0));
+    m_pWindow->SetText(IDC_CURRENT_TIME, FormatDuration(0));
+    m_pWindow->SetText(IDC_STATUS_TEXT, "");
+    m_pWindow->SetText(IDC_FILE_LOCATION, "");
+    m_steps.Initialise();
+    return true;
+}
+
+void CUploadPage::AddLog(const std::string& text)
+{
+    m_pWindow->InsertLog(IDC_LOG_LIST, text);
+    m_pWindow->SetText(IDC_STATUS_TEXT, text);
+}
+
+void CUploadPage::ShowInfo(const std::string& text)
+{
+    AddLog(text);
+    CInfoPage::ShowInfo(text);
+}
+
+void CUploadPage::ShowError(const std::string& text)
+{
+    AddLog(text);
+    CInfoPage::ShowError(text);
+}
+
+void CUploadPage::SignalTransferEnd(bool completed)
+{
+    if (!m_bTransferRunning)
+        return;
+    m_bTransferRunning = false;
+    m_pWindow->TransferEnded(completed);
+}
+
+std::string CUploadPage::KeepPartialOutput()
+{
+    if (!m_outFile.IsOpen())
+        return {};
+    const std::string target = m_outFile.TargetPath();
+    const std::string kept = m_outFile.Abandon();
+    if (kept.empty())
+        return {};
+    AddLog("File Close");
+    std::string note = "Upload not complete: the data received is kept in " + kept + "; ";
+    note += FileExists(target) ? target + " is left as it was." : target + " was not created.";
+    if (m_outFile.LastError() != 0)
+        note += " (" + m_outFile.LastErrorText() + ")";
+    return note;
+}
+
+void CUploadPage::ResetState()
+{
+    SignalTransferEnd(false);
+    CInfoPage::ResetState();
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    const std::string partialNote = KeepPartialOutput();
+    m_nState = NoFile;
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    m_pWindow->SetPos(IDC_MODULE_BAR, 0);
+    m_pWindow->SetPos(IDC_TOTAL_BAR, 0);
+    m_pWindow->StopAnimation(IDC_ANIMATION);
+    m_pWindow->PlayAnimation(IDC_ANIMATION, 0, 0, 0);
+    if (!partialNote.empty())
+        ShowInfo(partialNote);
+    theClock().Sleep(kResetSettleMs);
+    delete theSerialPort;
+    theSerialPort = nullptr;
+    theLinkSettings.openBaudRate = kRestingBaudRate;
+    theClock().Sleep(kBeforeReopenMs);
+    ReopenPort(false);
+    theClock().Sleep(kAfterReopenMs);
+    if (theSerialPort)
+        theSerialPort->Purge();
+    if (m_steps.IsLit(3))
+        m_steps.Light(1);
+}
+
+void CUploadPage::ShowPath(const std::string& path)
+{
+    m_pWindow->SetText(IDC_UPLOAD_FILE_EDIT, path);
+}
+
+void CUploadPage::OnBrowse(const std::string& path)
+{
+    if (path.empty())
+        return;
+    // A new file while an upload runs: the old output is closed first, its
+    // data kept, so nothing is left open behind the page's back.
+    const std::string partialNote = KeepPartialOutput();
+    SignalTransferEnd(false);
+    if (!partialNote.empty())
+        ShowInfo(partialNote);
+    m_strFilePath = path;
+    ShowPath(path);
+    ShowInfo("Remember to power the IRD standby and then on!");
+    m_pWindow->SetText(IDC_FILE_LOCATION, path);
+    m_nState = WaitReady;
+    m_steps.Light(2);
+}
+
+void CUploadPage::OnClear()
+{
+    ResetState();
+    m_strFilePath.clear();
+    ShowPath("");
+    m_pWindow->SetText(IDC_FILE_LOCATION, "");
+    m_nState = NoFile;
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    m_pWindow->SetPos(IDC_MODULE_BAR, 0);
+    m_pWindow->SetPos(IDC_TOTAL_BAR, 0);
+    ResetState();
+    m_steps.Light(1);
+}
