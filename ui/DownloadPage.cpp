@@ -1,0 +1,168 @@
+#include "ui/DownloadPage.h"
+
+#include "image/ImageLoader.h"
+#include "protocol/Clock.h"
+#include "serial/SerialPort.h"
+#include "ui/ControlIds.h"
+#include "ui/DurationText.h"
+#include "ui/LinkSettings.h"
+
+namespace
+{
+// Fixed pauses of the page.
+constexpr int kLoadPauseMs = 100;        // before an image is loaded
+constexpr int kResetSettleMs = 500;      // the reset lets the line settle before closing the port
+constexpr int kBeforeReopenMs = 10;      // between closing and reopening the port in the reset
+constexpr int kAfterReopenMs = 100;      // before purging the reopened port
+constexpr int kResetBaudRate = 9600;     // every transfer begins at this rate
+} // namespace
+
+CDownloadPage::CDownloadPage(CPageWindow* window, CDeliveryGate* gate)
+    : CInfoPage(window, gate), m_steps(window)
+{
+    ReopenPort(false);
+}
+
+CDownloadPage::~CDownloadPage() = default;
+
+bool CDownloadPage::OnInitDialog()
+{
+    CInfoPage::OnInitDialog();
+    AddLog("Download Control settup");
+    m_pWindow->SetRange(IDC_PACKET_BAR, 0, kPacketDataSize);
+    m_pWindow->SetText(IDC_ESTIMATED_TIME, FormatDuration(0));
+    m_pWindow->SetText(IDC_CURRENT_TIME, FormatDuration(0));
+    m_pWindow->SetText(IDC_FILE_LOCATION, "");
+    m_pWindow->SetText(IDC_STATUS_TEXT, "");
+    BuildCrcTable();
+    // The clip is shown still until a transfer starts.
+    m_pWindow->PlayAnimation(IDC_ANIMATION, 0, 0, 0);
+    m_steps.Initialise();
+    return true;
+}
+
+void CDownloadPage::ResetState()
+{
+    const bool completed = m_bTransferCompleted;
+    m_bTransferCompleted = false;
+    m_pWindow->TransferEnded(completed);
+
+    CInfoPage::ResetState();
+    if (m_nState != NoFile)
+        m_nState = WaitReady;
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    m_pWindow->SetPos(IDC_MODULE_BAR, 0);
+    m_pWindow->SetPos(IDC_TOTAL_BAR, 0);
+    m_pWindow->SetCheck(IDC_CHECK_FIRMWARE, false);
+    m_pWindow->SetCheck(IDC_CHECK_DIGITAL, false);
+    m_pWindow->SetCheck(IDC_CHECK_ANALOG, false);
+    m_pWindow->StopAnimation(IDC_ANIMATION);
+    m_pWindow->PlayAnimation(IDC_ANIMATION, 0, 0, 0);
+    theClock().Sleep(kResetSettleMs);
+
+    // Back to 9600 baud, where the receiver's next transfer begins.
+    delete theSerialPort;
+    theSerialPort = nullptr;
+    theLinkSettings.openBaudRate = kResetBaudRate;
+    theClock().Sleep(kBeforeReopenMs);
+    ReopenPort(false);
+    theClock().Sleep(kAfterReopenMs);
+    if (theSerialPort)
+        theSerialPort->Purge();
+
+    if (m_steps.IsLit(3))
+        m_steps.Light(1);
+}
+
+void CDownloadPage::OnTimeout()
+{
+    StopTimer();
+}
+
+void CDownloadPage::ShowInfo(const std::string& text)
+{
+    AddLog(text);
+    CInfoPage::ShowInfo(text);
+}
+
+void CDownloadPage::ShowError(const std::string& text)
+{
+    AddLog(text);
+    CInfoPage::ShowError(text);
+}
+
+void CDownloadPage::AddLog(const std::string& text)
+{
+    m_pWindow->InsertLog(IDC_LOG_LIST, text);
+    m_pWindow->SetText(IDC_STATUS_TEXT, text);
+}
+
+void CDownloadPage::OnBrowse(const std::string& path)
+{
+    if (path.empty())
+        return;
+    m_strFilePath = path;
+    m_pWindow->SetText(IDC_FILE_EDIT, m_strFilePath);
+
+    m_pWindow->BeginWaitCursor();
+    theClock().Sleep(kLoadPauseMs);
+    const std::string error = LoadImageFile();
+    m_pWindow->EndWaitCursor();
+    m_nPendingByte = -1;
+
+    if (!error.empty())
+    {
+        // Nothing usable was loaded: say why and go back to the start, rather
+        // than wait for a receiver the image could not serve.
+        m_image.Close();
+        m_nState = NoFile;
+        m_strFilePath.clear();
+        m_pWindow->SetText(IDC_FILE_EDIT, "");
+        m_pWindow->SetText(IDC_FILE_LOCATION, "");
+        m_steps.Light(1);
+        ShowError(error);
+        return;
+    }
+
+    ShowInfo("Remember to power the IRD standby and then on!");
+    m_pWindow->SetText(IDC_FILE_LOCATION, m_strFilePath);
+    m_nState = WaitReady;
+    if (theSerialPort)
+        theSerialPort->Purge();
+    m_steps.Light(2);
+}
+
+void CDownloadPage::OnClear()
+{
+    m_strFilePath.clear();
+    m_pWindow->SetText(IDC_FILE_EDIT, "");
+    m_pWindow->SetText(IDC_FILE_LOCATION, "");
+    m_pWindow->SetPos(IDC_PACKET_BAR, 0);
+    m_pWindow->SetPos(IDC_MODULE_BAR, 0);
+    m_pWindow->SetPos(IDC_TOTAL_BAR, 0);
+    m_pWindow->SetCheck(IDC_CHECK_FIRMWARE, false);
+    m_pWindow->SetCheck(IDC_CHECK_DIGITAL, false);
+    m_pWindow->SetCheck(IDC_CHECK_ANALOG, false);
+    ResetState();
+    m_image.Close();
+    m_nState = NoFile;
+    m_steps.Light(1);
+}
+
+std::string CDownloadPage::LoadImageFile()
+{
+    // The previous image goes first, so a file or a decoded image is never left behind.
+    m_image.Close();
+    if (IsStbPath(m_strFilePath))
+    {
+        ShowInfo("Just a moment until next window appear");
+        theClock().Sleep(kLoadPauseMs);
+    }
+    const ImageLoadResult result = LoadImage(m_strFilePath, m_image);
+    return result.bOk ? std::string() : result.strMessage;
+}
+
+bool CDownloadPage::ImageIsStb() const
+{
+    return IsStbPath(m_strFilePath);
+}
