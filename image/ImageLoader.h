@@ -1,0 +1,24 @@
+// Prepares an image for the download, the same way for every front end: a BIN
+// file is opened and later read from disk, an STB file is decoded into memory.
+// Either way the modules are walked by their headers' lengths, and an image that
+// ends inside a module is refused.
+#pragma once
+
+#include "image/ImageFile.h"
+
+#include <string>
+
+// True when the last three characters of the path, upper-cased, are "STB".
+bool IsStbPath(const std::string& strPath);
+
+struct ImageLoadResult
+{
+    bool bOk = false;
+    bool bStb = false;
+    std::string strMessage;      // what went wrong, for the user (empty on success)
+    std::string strDecoderError; // the decoder's own message when decoding failed, else empty
+    int nModules = 0;            // complete modules found
+};
+
+// Loads the file into `image`. On failure the image is left closed, so nothing stale can be sent.
+ImageLoadResult LoadImage(const std::string& strPath, CImageFile& image);
