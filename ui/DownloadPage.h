@@ -19,7 +19,7 @@ class CDownloadPage : public CInfoPage
 {
 public:
     // Values of m_nState on this page.
-    enum State
+    enum DownloadState
     {
         NoFile = 0,
         WaitReady = 1,
