@@ -1,18 +1,27 @@
-// Temporary skeleton: the port opens nothing yet.
 #include "serial/SerialPort.h"
 
 #include "serial/PortNames.h"
+#include "serial/PosixPortLayer.h"
+#include "serial/SerialErrorHints.h"
+#include "serial/SerialLink.h"
+#include "serial/SerialMonitor.h"
 
 #include <cerrno>
-
-class CSerialLink
-{
-};
+#include <cstring>
+#include <system_error>
 
 CForwardingSerialPort* theSerialPort = nullptr;
 
-CSerialPort::CSerialPort() = default;
-CSerialPort::~CSerialPort() { ShutDown(); }
+CSerialPort::CSerialPort() : m_pLink(std::make_shared<CSerialLink>())
+{
+}
+
+CSerialPort::~CSerialPort()
+{
+    m_pLink->MarkPortDeleted();
+    ShutDown();
+    StopMonitor();
+}
 
 int CSerialPort::SetParams(std::uint8_t portNumber, std::uint32_t baudRate, std::uint8_t byteSize,
                            std::uint8_t stopBits, std::uint8_t parity)
@@ -25,7 +34,17 @@ int CSerialPort::SetParams(std::uint8_t portNumber, std::uint32_t baudRate, std:
     return CreateTransferEvents();
 }
 
-int CSerialPort::CreateTransferEvents() { return 1; }
+int CSerialPort::CreateTransferEvents()
+{
+    const int error = m_pLink->CreateWakeEvent();
+    if (error != 0)
+    {
+        m_nLastError = error;
+        m_strLastErrorDetail.clear();
+        return 0;
+    }
+    return 1;
+}
 
 int CSerialPort::SetParamsAndOpen(std::uint8_t portNumber, std::uint32_t baudRate, std::uint8_t byteSize,
                                   std::uint8_t stopBits, std::uint8_t parity)
@@ -36,24 +55,188 @@ int CSerialPort::SetParamsAndOpen(std::uint8_t portNumber, std::uint32_t baudRat
 
 int CSerialPort::Open()
 {
-    m_nLastError = ENOSYS;
-    return 0;
+    m_nLastError = 0;
+    m_strLastErrorDetail.clear();
+    if (m_pLink->IsOpen())
+    {
+        m_nLastError = EBUSY;
+        m_strLastErrorDetail = "the port object is open already";
+        return 0;
+    }
+    // Without the wake-up event the monitor could never be stopped: refuse to open.
+    if (!m_pLink->HasWakeEvent() && CreateTransferEvents() == 0)
+        return 0;
+    const std::string path = DevicePath();
+    if (path.empty())
+    {
+        m_nLastError = ENOENT;
+        m_strLastErrorDetail = m_nPortNumber < 1 ? "no such port"
+                                                 : "no device mapped to port " + std::to_string(m_nPortNumber);
+        return 0;
+    }
+    int fd = -1;
+    if (const int error = posixport::OpenExclusive(path, fd); error != 0)
+    {
+        m_nLastError = error;
+        return 0;
+    }
+    // A monitor left from an earlier open of this object (its device was lost)
+    // is let go: it may still be telling the owner, and it can no longer touch
+    // the new device, which has a generation of its own.
+    if (m_monitorThread.joinable())
+        m_monitorThread.detach();
+    posixport::RequestLowLatency(fd);
+    posixport::FlushBoth(fd);
+    const std::uint64_t generation = m_pLink->Attach(fd);
+    if (Configure() == 0)
+    {
+        m_pLink->Close();
+        return 0;
+    }
+    try
+    {
+        m_monitorThread = std::thread(MonitorThread, m_pLink, generation);
+    }
+    catch (const std::system_error& failure)
+    {
+        m_pLink->Close();
+        m_nLastError = failure.code().value();
+        m_strLastErrorDetail = "cannot start the monitor thread";
+        return 0;
+    }
+    return 1;
 }
-int CSerialPort::Configure() { return 0; }
-int CSerialPort::ClosePort() { return 1; }
-int CSerialPort::ShutDown() { return 1; }
-void CSerialPort::Purge() {}
-int CSerialPort::WriteByte(std::uint8_t byte) { return Write(&byte, 1); }
-int CSerialPort::Write(const void*, std::uint32_t) { return 0; }
-bool CSerialPort::IsOpen() const { return false; }
-int CSerialPort::LastError() const { return m_nLastError; }
-std::string CSerialPort::DevicePath() const { return PortDevicePath(m_nPortNumber); }
-std::string CSerialPort::LastErrorText() const { return PortName(m_nPortNumber) + ": not available yet"; }
-std::string CSerialPort::LastErrorHint() const { return {}; }
-void CSerialPort::NotifyReceived() {}
-void CSerialPort::StopMonitor() {}
 
-CForwardingSerialPort::CForwardingSerialPort(CSerialOwner*, CDeliveryGate*) {}
-CForwardingSerialPort::~CForwardingSerialPort() = default;
-void CForwardingSerialPort::SetOwner(CSerialOwner*) {}
-void CForwardingSerialPort::NotifyReceived() {}
+int CSerialPort::Configure()
+{
+    auto use = m_pLink->Use();
+    if (!use)
+    {
+        m_nLastError = EBADF;
+        m_strLastErrorDetail = "the port is not open";
+        return 0;
+    }
+    posixport::LineSettings settings;
+    settings.baudRate = m_dwBaudRate;
+    settings.byteSize = m_nByteSize;
+    settings.parity = m_nParity;
+    settings.stopBits = m_nStopBits;
+    if (const int error = posixport::ApplyLineSettings(use.fd(), settings); error != 0)
+    {
+        m_nLastError = error;
+        m_strLastErrorDetail.clear();
+        return 0;
+    }
+    posixport::SetModemLines(use.fd(), true, true);
+    return 1;
+}
+
+int CSerialPort::ClosePort()
+{
+    m_pLink->Close();
+    return 1;
+}
+
+int CSerialPort::ShutDown()
+{
+    if (m_pLink->IsOpen())
+        ClosePort();
+    return 1;
+}
+
+void CSerialPort::StopMonitor()
+{
+    if (!m_monitorThread.joinable())
+        return;
+    // Waiting for the thread is safe only when it is not inside a delivery: that
+    // delivery may be the very call that deletes us, on this thread or on the
+    // gate's thread that the monitor waits for. Once the port is closed (or
+    // deleted) the thread starts no delivery any more and ends at once.
+    if (m_monitorThread.get_id() == std::this_thread::get_id() || m_pLink->MonitorInDelivery() ||
+        m_pLink->IsOpen())
+        m_monitorThread.detach();
+    else
+        m_monitorThread.join();
+}
+
+void CSerialPort::Purge()
+{
+    m_pLink->Purge();
+}
+
+int CSerialPort::WriteByte(std::uint8_t byte)
+{
+    return Write(&byte, 1);
+}
+
+int CSerialPort::Write(const void* data, std::uint32_t length)
+{
+    if (data == nullptr && length != 0)
+        return 0;
+    return m_pLink->WriteAll(data, length) == 0 ? 1 : 0;
+}
+
+bool CSerialPort::IsOpen() const
+{
+    return m_pLink->IsOpen();
+}
+
+int CSerialPort::LastError() const
+{
+    return m_nLastError;
+}
+
+std::string CSerialPort::DevicePath() const
+{
+    return PortDevicePath(m_nPortNumber);
+}
+
+std::string CSerialPort::LastErrorText() const
+{
+    if (m_nLastError == 0)
+        return {};
+    std::string text = PortName(m_nPortNumber);
+    const std::string path = DevicePath();
+    if (!path.empty())
+        text += " (" + path + ")";
+    text += ": ";
+    text += m_strLastErrorDetail.empty() ? std::strerror(m_nLastError) : m_strLastErrorDetail;
+    return text;
+}
+
+std::string CSerialPort::LastErrorHint() const
+{
+    if (m_nLastError == 0)
+        return {};
+    if (m_nLastError == ENOENT && DevicePath().empty() && m_nPortNumber >= 1)
+        return "map it to a device with --com" + std::to_string(m_nPortNumber) + " PATH or KAVDM_COM" +
+               std::to_string(m_nPortNumber) + "=PATH";
+    return SerialErrorHint(m_nLastError);
+}
+
+void CSerialPort::NotifyReceived()
+{
+}
+
+CForwardingSerialPort::CForwardingSerialPort(CSerialOwner* owner, CDeliveryGate* gate)
+{
+    Link()->SetForwarding(owner, gate);
+}
+
+CForwardingSerialPort::~CForwardingSerialPort()
+{
+    // From here on nothing is delivered, also not by a delivery already queued.
+    Link()->MarkPortDeleted();
+}
+
+void CForwardingSerialPort::SetOwner(CSerialOwner* owner)
+{
+    Link()->SetOwner(owner);
+}
+
+void CForwardingSerialPort::NotifyReceived()
+{
+    // The block is held across the call: the owner may delete this port.
+    const std::shared_ptr<CSerialLink> link = Link();
+    link->DeliverPending();
+}

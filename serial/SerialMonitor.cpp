@@ -1,0 +1,114 @@
+#include "serial/SerialMonitor.h"
+
+#include "serial/SerialLink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <pthread.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr int kBlockBytes = 1024;
+// Any real-time priority runs ahead of every normal thread; a low one leaves the
+// kernel's own real-time threads alone.
+constexpr int kRealTimePriority = 10;
+constexpr int kNiceValues[] = {-20, -10, -5, -1};
+// A tty that polls readable but has nothing to read (no hang-up flagged) is
+// given this many short pauses before it counts as gone, so it cannot spin.
+constexpr int kEmptyReadsBeforeLost = 1000;
+constexpr useconds_t kEmptyReadPauseUs = 1000;
+} // namespace
+
+void RaiseMonitorPriority()
+{
+    sched_param param{};
+    param.sched_priority = std::min(kRealTimePriority, sched_get_priority_max(SCHED_FIFO));
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0)
+        return;
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    for (int nice : kNiceValues)
+    {
+        if (::setpriority(PRIO_PROCESS, tid, nice) == 0)
+            return;
+    }
+}
+
+void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
+{
+    RaiseMonitorPriority();
+    char block[kBlockBytes];
+    int emptyReads = 0;
+    for (;;)
+    {
+        int received = 0;
+        bool lost = false;
+        int lostError = 0;
+        {
+            auto use = link->Use(generation);
+            if (!use)
+                return; // closed
+            pollfd fds[2] = {{use.fd(), POLLIN, 0}, {link->WakeFd(), POLLIN, 0}};
+            const int ready = ::poll(fds, 2, -1);
+            if (ready < 0)
+            {
+                if (errno == EINTR)
+                    continue;
+                lost = true;
+                lostError = errno;
+            }
+            else if (fds[1].revents != 0)
+            {
+                return; // the close woke us
+            }
+            else if (fds[0].revents != 0)
+            {
+                const ssize_t n = ::read(use.fd(), block, sizeof block);
+                if (n > 0)
+                {
+                    received = int(n);
+                    emptyReads = 0;
+                }
+                else if (n < 0 && errno == EINTR)
+                {
+                    continue;
+                }
+                else if (n < 0 && errno == EAGAIN)
+                {
+                    // Readable without data: only a hang-up or an error explains it.
+                    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+                        lost = true;
+                    else if (++emptyReads >= kEmptyReadsBeforeLost)
+                        lost = true;
+                    else
+                        ::usleep(kEmptyReadPauseUs);
+                }
+                else if (n == 0)
+                {
+                    // End of file on a tty: it was hung up.
+                    lost = true;
+                }
+                else
+                {
+                    lost = true;
+                    lostError = errno;
+                }
+            }
+        }
+        if (received > 0)
+        {
+            link->StoreReceived(block, received);
+            link->DeliverFromMonitor();
+            continue;
+        }
+        if (lost)
+        {
+            link->ReportLostFromMonitor(lostError, generation);
+            return;
+        }
+    }
+}

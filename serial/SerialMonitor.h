@@ -1,0 +1,17 @@
+// The monitor thread of an open port: waits for input or for the close, drains
+// the driver in blocks into the receive ring and has the ring delivered to the
+// owner after each block. A device that goes away (hang-up, read error, end of
+// file) ends the thread after the owner has been told once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class CSerialLink;
+
+// The thread's body; `generation` is what Attach() returned for the device.
+void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation);
+
+// Raises the calling thread to a real-time priority, or failing that to a
+// better nice value; stays as it is when the system allows neither.
+void RaiseMonitorPriority();
