@@ -1,10 +1,36 @@
+// kavdm-gui: the desktop application of the download manager.
+#include "app/CommandLine.h"
+#include "app/LumApp.h"
+
 #include <QApplication>
-#include <QLabel>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QLabel label("Kavronel Download Manager");
-    label.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("kavdm-gui"));
+
+    // QApplication has taken its own options out of argv by now.
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments().mid(1))
+        arguments.push_back(argument.toStdString());
+    const GuiOptions options = ParseGuiOptions(arguments);
+    if (options.bHelp)
+    {
+        std::fputs(GuiUsage(), stdout);
+        return 0;
+    }
+    if (!options.strError.empty())
+    {
+        std::fprintf(stderr, "kavdm-gui: %s\n%s", options.strError.c_str(), GuiUsage());
+        return 2;
+    }
+
+    CLumApp app(options);
+    if (!app.InitInstance())
+        return 1;
+    const int status = QApplication::exec();
+    app.ExitInstance();
+    return status;
 }

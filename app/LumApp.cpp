@@ -1,0 +1,47 @@
+#include "app/LumApp.h"
+
+#include "app/DemoMode.h"
+#include "app/MainFrame.h"
+#include "serial/PortNames.h"
+#include "ui/qt/LumView.h"
+
+#include <QCoreApplication>
+
+CLumApp::CLumApp(GuiOptions options, std::unique_ptr<CBoxPresenter> presenter, FileChooser chooser)
+    : m_options(std::move(options)), m_broker(std::move(presenter)), m_chooser(std::move(chooser))
+{
+    QCoreApplication::setApplicationName(QString::fromLatin1(kAppName));
+    QCoreApplication::setOrganizationName(QStringLiteral("kavdm"));
+}
+
+CLumApp::~CLumApp()
+{
+    ExitInstance();
+}
+
+bool CLumApp::InitInstance()
+{
+    for (const auto& [port, path] : m_options.portDevices)
+        SetPortDevice(port, path);
+    if (!m_doc.OnNewDocument())
+        return false;
+
+    GuiContext context{m_protocol, m_broker, m_chooser};
+    m_pMainFrame = std::make_unique<CMainFrame>(context);
+    if (!m_broker.Presenter())
+        m_broker.SetPresenter(std::make_unique<CQtBoxPresenter>(m_pMainFrame.get()));
+    if (!context.chooseFile)
+        m_pMainFrame->View()->SetFileChooser(MakeQtFileChooser(m_pMainFrame.get()));
+
+    m_pMainFrame->View()->OnInitialUpdate();
+    m_pMainFrame->show();
+    return true;
+}
+
+void CLumApp::ExitInstance()
+{
+    if (m_pMainFrame)
+        m_pMainFrame->View()->ShutDown();
+    m_pMainFrame.reset();
+    m_protocol.Stop();
+}

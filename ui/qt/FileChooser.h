@@ -1,0 +1,29 @@
+// The file dialogs of Browse, behind a replaceable function so that tests can
+// answer them without a modal dialog. Always called on the window thread.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+struct FileDialogRequest
+{
+    QString filter;      // in the original's form: "Name(*.a;*.b)|*.a;*.b|All file (*.*)|*.*|"
+    QString initialName; // "*.BIN;*.STB"
+    QString defaultSuffix;
+    bool bMayNotExist = false; // the UPLOAD page names a file to be written
+};
+
+// Returns the chosen path, or nothing when the user cancelled.
+using FileChooser = std::function<std::optional<QString>(const FileDialogRequest& request)>;
+
+// The filter in Qt's form: "Name(*.a;*.b) (*.a *.b *.A *.B);;...". Patterns are
+// also offered in upper case, since Linux file names are case-sensitive and
+// receiver images often carry upper-case extensions.
+QString QtFilterFromPipeFilter(const QString& filter);
+
+// A modal QFileDialog owned by `parent`.
+FileChooser MakeQtFileChooser(QWidget* parent);

@@ -1,0 +1,26 @@
+#include "ui/qt/LogWindow.h"
+
+#include "ui/qt/PageWidget.h"
+
+#include <QListView>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+CLogWindow::CLogWindow(CPageWidget* download, CPageWidget* upload, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("CLogWindow"));
+    setWindowTitle(QStringLiteral("Log - Kavronel Download Manager"));
+    m_pTabs = new QTabWidget(this);
+    const std::pair<CPageWidget*, const char*> pages[] = {{download, "DOWNLOAD"}, {upload, "UPLOAD"}};
+    for (const auto& [page, title] : pages)
+    {
+        auto* list = new QListView(m_pTabs);
+        list->setModel(page->LogModel());
+        list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        list->setUniformItemSizes(true);
+        m_pTabs->addTab(list, QString::fromLatin1(title));
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pTabs);
+    resize(480, 360);
+}

@@ -1,0 +1,20 @@
+// The log of the transfer pages. The pages keep their log list and status line
+// hidden as their templates do; this window lets the user read both logs,
+// newest line first, while they grow.
+#pragma once
+
+#include <QDialog>
+
+class CPageWidget;
+class QTabWidget;
+
+class CLogWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    CLogWindow(CPageWidget* download, CPageWidget* upload, QWidget* parent = nullptr);
+    QTabWidget* Tabs() const { return m_pTabs; }
+
+private:
+    QTabWidget* m_pTabs;
+};

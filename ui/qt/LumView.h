@@ -1,0 +1,86 @@
+// The form view that fills the main window (template 101): the logo, the COM
+// port and baud-rate choices and the tab control with the Information,
+// DOWNLOAD and UPLOAD pages. The view only shows state: every choice the user
+// makes is posted to the protocol thread as a call on the page of the
+// selected tab, and the view never waits for it.
+#pragma once
+
+#include "ui/qt/GuiContext.h"
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+class CInfoPage;
+class CPageWidget;
+class CQtPageWindow;
+class QButtonGroup;
+class QComboBox;
+class QFrame;
+class QTabBar;
+
+class CLumView : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kPageCount = 3;
+    enum PageIndex
+    {
+        InformationPage = 0,
+        DownloadPage = 1,
+        UploadPage = 2,
+    };
+    // Index -> rate of the baud combo box.
+    static constexpr std::array<int, 5> kBaudRates{9600, 19200, 38400, 57600, 115200};
+
+    CLumView(GuiContext context, QWidget* parent = nullptr);
+    ~CLumView() override;
+
+    // Builds the pages, in the order Information, DOWNLOAD, UPLOAD. Runs once.
+    void OnInitialUpdate();
+    // Program exit: closes open boxes, destroys the pages and the port on the
+    // protocol thread and stops it. Idempotent.
+    void ShutDown();
+    void SetFileChooser(FileChooser chooser) { m_context.chooseFile = std::move(chooser); }
+
+    CPageWidget* PageWidget(int index) const { return m_pageWidgets[size_t(index)]; }
+    QTabBar* TabCtrl() const { return m_pTabCtrl; }
+    QButtonGroup* ComPortGroup() const { return m_pComGroup; }
+    QComboBox* BaudRateBox() const { return m_pBaudRate; }
+    int CurrentPage() const { return m_nCurrentPage; }
+    int ComPort() const { return m_nComPort; }
+
+    // Protocol thread only: the page objects (null before the initial update ran
+    // on the protocol thread and after shutdown).
+    CInfoPage* Page(int index) const { return m_pages[size_t(index)]; }
+
+signals:
+    // The pages have been built on the protocol thread (emitted on the window thread).
+    void PagesCreated();
+
+private:
+    void BuildForm();
+    void CreatePages();   // protocol thread
+    void DestroyPages();  // protocol thread
+    void OnTabChanged(int index);
+    void OnComPortClicked(int index);
+    void OnBaudRateChanged(int index);
+    void OnPageCommand(int page, int id);
+    void BrowseDownload();
+    void BrowseUpload();
+    template <typename F> void PostToPage(int index, F&& call);
+
+    GuiContext m_context;
+    QTabBar* m_pTabCtrl = nullptr;
+    QFrame* m_pTabPane = nullptr;
+    QButtonGroup* m_pComGroup = nullptr;
+    QComboBox* m_pBaudRate = nullptr;
+    std::array<CPageWidget*, kPageCount> m_pageWidgets{};
+    std::array<std::unique_ptr<CQtPageWindow>, kPageCount> m_windows;
+    std::array<CInfoPage*, kPageCount> m_pages{}; // protocol thread only
+    int m_nCurrentPage = InformationPage;
+    int m_nComPort = 1; // COM2
+    bool m_bInitialised = false;
+    bool m_bShutDown = false;
+};
