@@ -1,14 +1,136 @@
+// kavdm receiver: a simulated receiver on a pseudo-terminal or a serial device,
+// for tests and demonstrations without the real equipment.
 #include "cli/Commands.h"
 
+#include "receiver/SimulatedReceiver.h"
+
 #include <iostream>
+#include <memory>
+
+namespace
+{
+struct ReceiverArguments
+{
+    bool bPty = false;
+    std::string strPort;
+    std::string strRole = "download";
+    std::string strRate = "any";
+    bool bNoRate = false;
+    std::string strSave;
+    std::string strImage;
+    std::vector<std::string> pace;
+    std::vector<std::string> faults;
+    double timeoutSeconds = 20.0;
+    bool bVerbose = false;
+};
+
+int Usage(const std::string& message)
+{
+    std::cerr << "kavdm receiver: " << message << "\n";
+    return kExitUsage;
+}
+
+bool ParseBaud(const std::string& text, int& baud)
+{
+    try
+    {
+        std::size_t used = 0;
+        baud = std::stoi(text, &used);
+        return used == text.size() && baud > 0;
+    }
+    catch (const std::exception&)
+    {
+        return false;
+    }
+}
+
+int RunReceiver(const ReceiverArguments& args)
+{
+    if (args.bPty == !args.strPort.empty())
+        return Usage("give exactly one of --pty and --port DEV");
+
+    ReceiverOptions options;
+    options.role = args.strRole == "upload" ? ReceiverRole::Upload : ReceiverRole::Download;
+    if (args.bNoRate)
+        options.nRate = kReceiverNoRate;
+    else if (args.strRate == "any")
+        options.nRate = kReceiverAnyRate;
+    else if (!ParseBaud(args.strRate, options.nRate))
+        return Usage("--rate takes a baud rate (9600 ... 115200) or \"any\", not \"" + args.strRate + "\"");
+    if (args.timeoutSeconds <= 0 || args.timeoutSeconds > 86400)
+        return Usage("--timeout takes a number of seconds from 0 to 86400");
+    options.nSilenceTimeoutMs = int(args.timeoutSeconds * 1000);
+    options.strSavePath = args.strSave;
+    options.bPace = !args.pace.empty();
+    if (!args.pace.empty() && !args.pace.back().empty() && !ParseBaud(args.pace.back(), options.nPaceBaud))
+        return Usage("--pace takes an optional baud rate, not \"" + args.pace.back() + "\"");
+    for (const auto& text : args.faults)
+    {
+        ReceiverFault fault;
+        std::string error;
+        if (!ParseReceiverFault(text, fault, error))
+            return Usage(error);
+        options.faults.push_back(fault);
+    }
+    if (!args.strImage.empty())
+    {
+        if (options.role != ReceiverRole::Upload)
+            return Usage("--image belongs to the upload role (the memory the receiver sends)");
+        std::string error;
+        if (!LoadUploadImage(args.strImage, options.memory, error))
+        {
+            std::cerr << "kavdm receiver: " << error << "\n";
+            return kExitFailed;
+        }
+    }
+    std::string error;
+    if (!ValidateReceiverOptions(options, error))
+        return Usage(error);
+
+    CSimulatedReceiver receiver;
+    if (args.bVerbose)
+        receiver.SetLog([](const std::string& line) { std::cerr << "receiver: " << line << std::endl; });
+    std::string path;
+    const bool bStarted = args.bPty ? receiver.Start(path, error) : receiver.StartOnDevice(args.strPort, error);
+    if (!bStarted)
+    {
+        std::cerr << "kavdm receiver: " << error << "\n";
+        return kExitFailed;
+    }
+    // The first line on stdout is the device the PC opens; scripts wait for it.
+    std::cout << path << std::endl;
+    if (!receiver.PowerOn(options, error))
+    {
+        std::cerr << "kavdm receiver: " << error << "\n";
+        return kExitFailed;
+    }
+    std::optional<ReceiverResult> result;
+    while (!result)
+        result = receiver.WaitForResult(std::chrono::seconds(1));
+    receiver.Stop();
+    std::cerr << "kavdm receiver: " << (result->bSucceeded ? "complete: " : "failed: ") << result->strText << "\n";
+    return result->bSucceeded ? kExitOk : kExitFailed;
+}
+} // namespace
 
 void AddReceiverCommand(CLI::App& app, CommandAction& action)
 {
-    auto* command = app.add_subcommand("receiver", "(not built yet)");
-    command->callback([&action] {
-        action = [] {
-            std::cerr << "kavdm receiver: not built yet\n";
-            return kExitFailed;
-        };
-    });
+    auto args = std::make_shared<ReceiverArguments>();
+    auto* command = app.add_subcommand(
+        "receiver", "Simulated receiver on a pseudo-terminal (--pty, its path is printed first) or a device");
+    auto* pty = command->add_flag("--pty", args->bPty, "create a pseudo-terminal and print the PC's device path");
+    command->add_option("--port", args->strPort, "use this serial device")->excludes(pty);
+    command->add_option("--role", args->strRole, "download (receive an image) or upload (send memory)")
+        ->check(CLI::IsMember({"download", "upload"}));
+    auto* noRate = command->add_flag("--no-rate", args->bNoRate, "announce with 0xCD only, no rate exchange");
+    command->add_option("--rate", args->strRate, "rate expected in the rate exchange, or \"any\" (default)")
+        ->excludes(noRate);
+    command->add_option("--save", args->strSave, "download role: write the received image here (BIN)");
+    command->add_option("--image", args->strImage, "upload role: serve the modules of this BIN");
+    command->add_option("--pace", args->pace, "sleep the wire time of every byte (at BAUD, or the line rate)")
+        ->expected(0, 1);
+    command->add_option("--fault", args->faults, std::string("inject a fault: ") + ReceiverFaultSyntax());
+    command->add_option("--timeout", args->timeoutSeconds, "fail when the PC is silent this long (seconds)");
+    command->add_flag("--verbose", args->bVerbose, "log every step on stderr");
+    command->callback([&action, args] { action = [args] { return RunReceiver(*args); }; });
 }

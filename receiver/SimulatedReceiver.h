@@ -1,2 +1,93 @@
-// The simulated receiver (placeholder until it is built).
+// A simulated receiver running on a thread of its own, for `kavdm receiver`, the
+// tests and the GUI's demo mode. Start() opens the line (a pseudo-terminal whose
+// slave the PC opens, or a device); the receiver is then powered off and ignores
+// what arrives. PowerOn() starts one session in a role (download or upload) with
+// its options and faults; the session ends on its own (complete or failed), or
+// with PowerOff() or Stop(). Sessions can follow one another on the same line.
+//
+// All member functions are thread-safe. The callbacks run on the receiver's
+// thread: a GUI must hand them over to its own thread (a queued call) and must
+// not call Stop() from inside them.
 #pragma once
+
+#include "receiver/ReceiverEngine.h"
+#include "receiver/ReceiverLine.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct ReceiverResult
+{
+    bool bSucceeded = false;
+    std::string strText;                  // what happened, one line
+    std::vector<ReceiverModule> modules;  // download role: the modules received
+};
+
+class CSimulatedReceiver
+{
+public:
+    using LogFunction = std::function<void(const std::string&)>;
+    using FinishedFunction = std::function<void(const ReceiverResult&)>;
+
+    CSimulatedReceiver() = default;
+    ~CSimulatedReceiver();
+    CSimulatedReceiver(const CSimulatedReceiver&) = delete;
+    CSimulatedReceiver& operator=(const CSimulatedReceiver&) = delete;
+
+    // Progress lines and the end of each session. Set before Start().
+    void SetLog(LogFunction log);
+    void SetFinished(FinishedFunction finished);
+
+    // Opens a pseudo-terminal and starts the thread; `slavePath` is the device
+    // for the PC. False with the reason in `error`.
+    bool Start(std::string& slavePath, std::string& error);
+    // The same on a serial device.
+    bool StartOnDevice(const std::string& path, std::string& error);
+    // Ends the session and the thread promptly and closes the line.
+    void Stop();
+    std::string SlavePath() const;
+
+    // Powers the receiver on: a session begins with `options`. False (and the
+    // reason) when the options do not fit together, the line is not started, or
+    // a session is running.
+    bool PowerOn(const ReceiverOptions& options, std::string& error);
+    // Abandons the running session (its result says "powered off").
+    void PowerOff();
+    bool IsPoweredOn() const;
+
+    // Waits for the result of the session started last; nothing when it has not
+    // ended within `timeout` or no session was started.
+    std::optional<ReceiverResult> WaitForResult(std::chrono::milliseconds timeout);
+
+private:
+    bool StartThread();
+    void Run();
+    // Carries out the engine's actions; false when a power-off or stop cut them
+    // short or the line failed (`failure` then says why).
+    bool RunActions(CReceiverEngine& engine, int stallTimeoutMs, std::string& failure);
+    bool StopOrPowerOffRequested();
+    void EndSession(std::unique_ptr<CReceiverEngine>& engine, const ReceiverOptions& options, bool bSucceeded,
+                    const std::string& text);
+    void Log(const std::string& line);
+
+    CReceiverLine m_line;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    LogFunction m_log;
+    FinishedFunction m_finished;
+    std::string m_strSlavePath;
+    bool m_bRunning = false;
+    bool m_bStopRequested = false;
+    bool m_bPowerOffRequested = false;
+    bool m_bPoweredOn = false;
+    std::optional<ReceiverOptions> m_pendingOptions;
+    int m_nSessionsStarted = 0;
+    int m_nSessionsEnded = 0;
+    ReceiverResult m_lastResult;
+};
