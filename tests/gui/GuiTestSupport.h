@@ -70,10 +70,10 @@ private:
     std::shared_ptr<BoxLog> m_log;
 };
 
-// Answers the file dialogs from a queue: a path, or nothing for Cancel.
+// Answers the file dialogs from a queue: a path, or an empty text for Cancel.
 struct ScriptedFiles
 {
-    std::deque<std::optional<QString>> answers;
+    std::deque<QString> answers;
     std::vector<FileDialogRequest> requests;
 };
 
@@ -83,8 +83,10 @@ inline FileChooser MakeScriptedChooser(std::shared_ptr<ScriptedFiles> files)
         files->requests.push_back(request);
         if (files->answers.empty())
             return std::nullopt;
-        std::optional<QString> answer = files->answers.front();
+        const QString answer = files->answers.front();
         files->answers.pop_front();
+        if (answer.isEmpty())
+            return std::nullopt;
         return answer;
     };
 }
@@ -142,5 +144,58 @@ private:
     int m_nMaster = -1;
     int m_nSlave = -1;
     std::string m_strSlavePath;
+};
+} // namespace guitest
+
+#include "app/LumApp.h"
+#include "app/MainFrame.h"
+#include "serial/PortNames.h"
+#include "ui/LinkSettings.h"
+#include "ui/qt/LumView.h"
+#include "ui/qt/PageWidget.h"
+
+#include <atomic>
+
+namespace guitest
+{
+// The whole application with recorded boxes and scripted file dialogs.
+struct AppUnderTest
+{
+    std::shared_ptr<BoxLog> boxes = std::make_shared<BoxLog>();
+    std::shared_ptr<ScriptedFiles> files = std::make_shared<ScriptedFiles>();
+    std::unique_ptr<CLumApp> app;
+
+    explicit AppUnderTest(GuiOptions options = {}, bool autoClose = true)
+    {
+        theLinkSettings = kInitialLinkSettings; // every run starts with COM2 at 9600
+        boxes->bAutoClose = autoClose;
+        app = std::make_unique<CLumApp>(options, std::make_unique<CRecordingPresenter>(boxes),
+                                        MakeScriptedChooser(files));
+    }
+    bool Start()
+    {
+        return app->InitInstance() && QTest::qWaitFor([&] { return View()->PagesReady(); }, 10000);
+    }
+    CMainFrame* Frame() const { return app->MainFrame(); }
+    CLumView* View() const { return Frame()->View(); }
+    CPageWidget* Page(int index) const { return View()->PageWidget(index); }
+
+    // Runs `call` on the protocol thread and waits for it with the window
+    // thread's events flowing (a step may be showing a box).
+    template <typename F> auto OnProtocol(F call, int timeoutMs = 10000)
+    {
+        using Result = decltype(call(std::declval<CLumView&>()));
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        auto result = std::make_shared<std::optional<Result>>();
+        CLumView* view = View();
+        view->PostToProtocol([view, call, done, result] {
+            result->emplace(call(*view));
+            done->store(true);
+        });
+        const bool finished = QTest::qWaitFor([&] { return done->load(); }, timeoutMs);
+        if (!finished)
+            qWarning("protocol step did not finish");
+        return result->value_or(Result{});
+    }
 };
 } // namespace guitest

@@ -147,7 +147,13 @@ void CLumView::CreatePages()
     install(InformationPage, new CInfoPage(m_windows[InformationPage].get(), &m_context.protocol));
     install(DownloadPage, new CDownloadPage(m_windows[DownloadPage].get(), &m_context.protocol));
     install(UploadPage, new CUploadPage(m_windows[UploadPage].get(), &m_context.protocol));
-    QMetaObject::invokeMethod(this, [this] { emit PagesCreated(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bPagesReady = true;
+            emit PagesCreated();
+        },
+        Qt::QueuedConnection);
 }
 
 void CLumView::DestroyPages()
@@ -174,6 +180,11 @@ void CLumView::ShutDown()
         m_context.protocol.Sync();
     }
     m_context.protocol.Stop();
+}
+
+void CLumView::PostToProtocol(std::function<void()> call)
+{
+    m_context.protocol.Post(std::move(call));
 }
 
 template <typename F> void CLumView::PostToPage(int index, F&& call)

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class CInfoPage;
@@ -50,6 +51,10 @@ public:
     QComboBox* BaudRateBox() const { return m_pBaudRate; }
     int CurrentPage() const { return m_nCurrentPage; }
     int ComPort() const { return m_nComPort; }
+    // Window thread: the pages have been built on the protocol thread.
+    bool PagesReady() const { return m_bPagesReady; }
+    // Runs `call` on the protocol thread (after everything posted before it).
+    void PostToProtocol(std::function<void()> call);
 
     // Protocol thread only: the page objects (null before the initial update ran
     // on the protocol thread and after shutdown).
@@ -83,4 +88,5 @@ private:
     int m_nComPort = 1; // COM2
     bool m_bInitialised = false;
     bool m_bShutDown = false;
+    bool m_bPagesReady = false;
 };
