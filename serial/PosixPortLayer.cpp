@@ -80,15 +80,12 @@ int OpenExclusive(const std::string& path, int& fd)
     return 0;
 }
 
-int ApplyLineSettings(int fd, const LineSettings& settings)
+int FillLineSettings(termios& tio, const LineSettings& settings)
 {
     const unsigned speed = SpeedCode(settings.baudRate);
     const int sizeFlag = CharacterSizeFlag(settings.byteSize);
     if (speed == 0 || sizeFlag < 0 || settings.parity > 4 || settings.stopBits > 2)
         return EINVAL;
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0)
-        return errno;
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK | ISTRIP);
     tio.c_iflag |= IGNBRK;
@@ -111,6 +108,16 @@ int ApplyLineSettings(int fd, const LineSettings& settings)
     tio.c_cc[VSTOP] = 0x13;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0)
         return errno;
+    return 0;
+}
+
+int ApplyLineSettings(int fd, const LineSettings& settings)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return errno;
+    if (const int error = FillLineSettings(tio, settings); error != 0)
+        return error;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0)
         return errno;
     return 0;

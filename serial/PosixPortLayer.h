@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct termios;
+
 namespace posixport
 {
 struct LineSettings
@@ -25,6 +27,9 @@ int OpenExclusive(const std::string& path, int& fd);
 // flow control, reads that never block (VMIN 1, VTIME 0 on a non-blocking fd).
 // Returns 0 or the errno (EINVAL for an unsupported rate, size or code).
 int ApplyLineSettings(int fd, const LineSettings& settings);
+// The same on a termios record alone (pseudo-terminals ignore size and parity,
+// so this is where those are checked). Returns 0 or EINVAL.
+int FillLineSettings(termios& tio, const LineSettings& settings);
 
 // Raises or drops DTR and RTS. Pseudo-terminals refuse these; that is ignored.
 void SetModemLines(int fd, bool dtr, bool rts);
