@@ -1,5 +1,6 @@
 #include "image/AdaptiveModel.h"
 
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -9,6 +10,21 @@
 
 namespace
 {
+// Division by a model's total (at most 4095) of a product below 2^28 as a multiplication:
+// with m = floor(2^40 / t) + 1, (x * m) >> 40 equals x / t whenever x * t < 2^40.
+constexpr int kReciprocalShift = 40;
+constexpr auto kTotalReciprocals = [] {
+    std::array<std::uint64_t, Adaptive_Model::kMaxTotalFrequency + 1> table{};
+    for (std::uint64_t t = 1; t < table.size(); ++t)
+        table[t] = (std::uint64_t(1) << kReciprocalShift) / t + 1;
+    return table;
+}();
+
+inline int DivideByTotal(int x, int total)
+{
+    return int((std::uint64_t(x) * kTotalReciprocals[total]) >> kReciprocalShift);
+}
+
 #if defined(__SSE2__)
 // Eight ones followed by eight zeros: loading from kOnesThenZeros + 8 - r gives r leading ones.
 alignas(16) constexpr std::uint16_t kOnesThenZeros[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -156,8 +172,8 @@ int Adaptive_Model::select(int value, int& low, int& high)
     const int total = cumulative[0];
     const int target = ((value - low + 1) * total - 1) / range;
     const int s = find_first_cumulative_at_most(target);
-    high = low + (range * cumulative[s - 1]) / total - 1;
-    low = low + (range * cumulative[s]) / total;
+    high = low + DivideByTotal(range * cumulative[s - 1], total) - 1;
+    low = low + DivideByTotal(range * cumulative[s], total);
     const int symbol = index_to_symbol[s];
     update(s);
     return symbol;

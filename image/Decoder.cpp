@@ -1,5 +1,7 @@
 #include "image/Decoder.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -43,16 +45,33 @@ void Decoder::open(const std::uint8_t* pData, std::size_t nSize)
     start();
 }
 
+namespace
+{
+// Byte values with their bit order reversed: the stream's first bit is a byte's least significant.
+constexpr auto kReversedBytes = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i)
+            if (b & (1 << i))
+                table[b] = std::uint8_t(table[b] | (0x80 >> i));
+    return table;
+}();
+} // namespace
+
 void Decoder::start()
 {
+    m_nReservoir = 0;
+    m_nReservoirBits = 0;
+    m_nBitsTaken = 0;
+    m_nStreamBytes = 0;
+    m_bEndSeen = false;
     eof_fetches = 0;
-    bits_left = 0;
-    buffer = 0;
     low = 0;
-    value = 0;
     high = kTopValue;
-    for (int i = 0; i < kCodeValueBits; ++i)
-        value = 2 * value + next_bit();
+    fill_reservoir();
+    value = int(take_bits(kCodeValueBits));
+    if (m_bEndSeen)
+        check_end_of_file();
 }
 
 void Decoder::fail(const char* pszMessage)
@@ -80,19 +99,35 @@ bool Decoder::refill()
     return true;
 }
 
-void Decoder::next_byte()
+void Decoder::fill_reservoir()
 {
-    if (m_pNext != m_pEnd || refill())
+    while (m_nReservoirBits <= 56)
     {
-        buffer = *m_pNext++;
+        std::uint64_t byte = 0xFF; // past the end every fetch yields -1: all bits 1
+        if (!m_bEndSeen && (m_pNext != m_pEnd || refill()))
+        {
+            byte = kReversedBytes[*m_pNext++];
+            ++m_nStreamBytes;
+        }
+        else
+        {
+            m_bEndSeen = true;
+        }
+        m_nReservoir |= byte << (56 - m_nReservoirBits);
+        m_nReservoirBits += 8;
     }
-    else
-    {
-        buffer = -1;
-        if (++eof_fetches > kMaxEndOfFileFetches)
-            fail(kDecoderPastEnd);
-    }
-    bits_left = 8;
+}
+
+// A reader that fetches one byte whenever it needs a bit and has none left fetches past the end
+// once for each byte boundary crossed beyond the stream; the 15th such fetch is an error.
+void Decoder::check_end_of_file()
+{
+    const std::uint64_t nStreamBits = 8 * m_nStreamBytes;
+    if (m_nBitsTaken <= nStreamBits)
+        return;
+    eof_fetches = int(std::min<std::uint64_t>((m_nBitsTaken - nStreamBits + 7) / 8, 1u << 30));
+    if (eof_fetches > kMaxEndOfFileFetches)
+        fail(kDecoderPastEnd);
 }
 
 int Decoder::decode(Adaptive_Model& model)

@@ -1,6 +1,6 @@
 // The decoding side of the STB arithmetic code: 16-bit code values, bits taken
-// least significant first from each byte, and up to 14 fetches past the end of
-// the input that yield all-ones bytes before decoding fails.
+// least significant first from each byte, and up to 14 byte fetches past the end
+// of the input that yield all-ones bytes before decoding fails (the 15th fails).
 //
 // Failures never end the program: the first one is kept (error()) and every
 // later decode returns -1.
@@ -57,46 +57,42 @@ private:
     void start();
     void close_file();
     bool refill();
-    void next_byte();
+    void fill_reservoir();
+    void check_end_of_file();
     void fail(const char* pszMessage);
 
-    int next_bit()
+    // The next n bits (0..32) of the stream, the first of them the most significant.
+    std::uint32_t take_bits(int n)
     {
-        if (bits_left == 0)
-            next_byte();
-        const int bit = buffer & 1;
-        buffer >>= 1; // arithmetic shift: -1 stays -1, so the end of the file reads as 1 bits
-        --bits_left;
-        return bit;
+        const auto bits = std::uint32_t((m_nReservoir >> 1) >> (63 - n));
+        m_nReservoir <<= n;
+        m_nReservoirBits -= n;
+        m_nBitsTaken += std::uint64_t(n);
+        return bits;
     }
 
+    // Rescales the interval as the bit-by-bit loop does (while the interval lies in one half,
+    // drop the common top bit; then, while it straddles the middle within the inner quarters,
+    // drop the second bit), but counts each run of steps at once and shifts them in together:
+    // no branch depends on the coded data.
     void normalize()
     {
-        for (;;)
-        {
-            if (high < kHalf)
-            {
-            }
-            else if (low >= kHalf)
-            {
-                low -= kHalf;
-                high -= kHalf;
-                value -= kHalf;
-            }
-            else if (low >= kFirstQuarter && high < kThirdQuarter)
-            {
-                low -= kFirstQuarter;
-                high -= kFirstQuarter;
-                value -= kFirstQuarter;
-            }
-            else
-            {
-                break;
-            }
-            low = 2 * low;
-            high = 2 * high + 1;
-            value = 2 * value + next_bit();
-        }
+        if (m_nReservoirBits < 32)
+            fill_reservoir();
+        // Leading bits that low and high share (low <= value <= high share them as well).
+        const int n = __builtin_clz((std::uint32_t(low ^ high) << 16) | 0x8000u);
+        low = (low << n) & kTopValue;
+        high = ((high << n) & kTopValue) | ((1 << n) - 1);
+        value = ((value << n) & kTopValue) | int(take_bits(n));
+        // Now low < half <= high. Each underflow step (low >= first quarter, high < third
+        // quarter) removes bit 14 of all three: count the run of low bits 1 over high bits 0.
+        const std::uint32_t straddle = std::uint32_t(low & ~high) & 0x7FFFu;
+        const int m = __builtin_clz(~(straddle << 17));
+        low = (low & kHalf) | ((low << m) & 0x7FFF);
+        high = (high & kHalf) | ((high << m) & 0x7FFF) | ((1 << m) - 1);
+        value = (value & kHalf) | ((value << m) & 0x7FFF) | int(take_bits(m));
+        if (m_bEndSeen)
+            check_end_of_file();
     }
 
     std::FILE* file = nullptr;
@@ -104,9 +100,14 @@ private:
     const std::uint8_t* m_pNext = nullptr;
     const std::uint8_t* m_pEnd = nullptr;
 
-    int buffer = 0;
-    int bits_left = 0;
-    int eof_fetches = 0;
+    // Bits not yet used, in stream order from the top (each byte's least significant bit first).
+    std::uint64_t m_nReservoir = 0;
+    int m_nReservoirBits = 0;
+    std::uint64_t m_nBitsTaken = 0;  // bits of the stream used so far
+    std::uint64_t m_nStreamBytes = 0; // bytes of the stream loaded so far
+    bool m_bEndSeen = false;          // the end of the stream was met: further bytes read as 0xFF
+    int eof_fetches = 0;              // byte fetches that met the end, as a byte-at-a-time reader counts them
+
     int low = 0;
     int high = kTopValue;
     int value = 0;
