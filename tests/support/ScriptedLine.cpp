@@ -3,6 +3,7 @@
 #include "serial/PortNames.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -52,8 +53,14 @@ CScriptedLine::CScriptedLine(int portNumber) : m_nPortNumber(portNumber)
     MakeRaw(m_master);
     MakeRaw(m_slave);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    m_wakeRead = pipeFds[0];
+    m_wakeWrite = pipeFds[1];
     m_strPath = name;
     SetPortDevice(m_nPortNumber, m_strPath);
+    m_reader = std::thread([this] { ReadLoop(); });
 }
 
 CScriptedLine::~CScriptedLine()
@@ -62,44 +69,59 @@ CScriptedLine::~CScriptedLine()
     HangUp();
     if (m_slave >= 0)
         close(m_slave);
+    close(m_wakeRead);
+    close(m_wakeWrite);
+}
+
+void CScriptedLine::ReadLoop()
+{
+    for (;;)
+    {
+        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN))
+        {
+            if (fds[0].revents & (POLLHUP | POLLERR))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no slave open just now
+            continue;
+        }
+        std::uint8_t buffer[4096];
+        const ssize_t got = read(m_master, buffer, sizeof buffer);
+        if (got > 0)
+        {
+            std::lock_guard lock(m_mutex);
+            m_received.insert(m_received.end(), buffer, buffer + got);
+            m_arrived.notify_all();
+        }
+    }
 }
 
 std::vector<std::uint8_t> CScriptedLine::Take(int waitMs)
 {
-    std::vector<std::uint8_t> result;
-    if (m_master < 0)
-        return result;
-    int timeout = waitMs;
-    for (;;)
+    std::unique_lock lock(m_mutex);
+    m_arrived.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return !m_received.empty(); });
+    // Bytes still on their way come within a few milliseconds of the first.
+    std::size_t seen = 0;
+    while (seen != m_received.size())
     {
-        pollfd pfd{m_master, POLLIN, 0};
-        if (poll(&pfd, 1, timeout) <= 0 || !(pfd.revents & POLLIN))
-            break;
-        std::uint8_t buffer[4096];
-        const ssize_t got = read(m_master, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        result.insert(result.end(), buffer, buffer + got);
-        timeout = 20;
+        seen = m_received.size();
+        m_arrived.wait_for(lock, std::chrono::milliseconds(20), [&] { return m_received.size() != seen; });
     }
+    std::vector<std::uint8_t> result(m_received.begin(), m_received.end());
+    m_received.clear();
     return result;
 }
 
 std::vector<std::uint8_t> CScriptedLine::TakeExactly(std::size_t count, int waitMs)
 {
-    std::vector<std::uint8_t> result;
-    while (m_master >= 0 && result.size() < count)
-    {
-        pollfd pfd{m_master, POLLIN, 0};
-        if (poll(&pfd, 1, waitMs) <= 0 || !(pfd.revents & POLLIN))
-            break;
-        std::uint8_t buffer[4096];
-        const std::size_t want = std::min(sizeof buffer, count - result.size());
-        const ssize_t got = read(m_master, buffer, want);
-        if (got <= 0)
-            break;
-        result.insert(result.end(), buffer, buffer + got);
-    }
+    std::unique_lock lock(m_mutex);
+    m_arrived.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return m_received.size() >= count; });
+    const std::size_t n = std::min(count, m_received.size());
+    std::vector<std::uint8_t> result(m_received.begin(), m_received.begin() + std::ptrdiff_t(n));
+    m_received.erase(m_received.begin(), m_received.begin() + std::ptrdiff_t(n));
     return result;
 }
 
@@ -131,6 +153,12 @@ int CScriptedLine::BaudRate() const
 
 void CScriptedLine::HangUp()
 {
+    if (m_reader.joinable())
+    {
+        const char wake = 1;
+        (void)!write(m_wakeWrite, &wake, 1);
+        m_reader.join();
+    }
     if (m_master >= 0)
     {
         close(m_master);

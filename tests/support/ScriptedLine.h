@@ -2,11 +2,17 @@
 // slave side is mapped to a COM port number, so pages open it as their port,
 // while the test reads what the page wrote from the master side. The test keeps
 // its own descriptor on the slave so the page's closes and reopens never hang
-// the line up.
+// the line up. A reader thread drains the master at once, as a receiver on a
+// real line would: a port that purges its queues on reopen cannot drop bytes
+// already "on the wire", and a page never blocks on a full pty buffer.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport
@@ -35,7 +41,16 @@ public:
     void HangUp();
 
 private:
+    void ReadLoop();
+
     int m_nPortNumber;
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::deque<std::uint8_t> m_received;
+    bool m_bStopping = false;
+    int m_wakeRead = -1;
+    int m_wakeWrite = -1;
+    std::thread m_reader;
     int m_master = -1;
     int m_slave = -1;
     std::string m_strPath;

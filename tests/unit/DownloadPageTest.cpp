@@ -1,0 +1,186 @@
+// The DOWNLOAD page around the engine: start-up, Browse, Clear, the reset and
+// its step texts, and images that cannot be used.
+#include "image/ModuleKind.h"
+#include "image/StbCodec.h"
+#include "serial/SerialPort.h"
+#include "support/DownloadHarness.h"
+#include "ui/ControlIds.h"
+#include "ui/LinkSettings.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::CDownloadHarness;
+using testsupport::MakeImage;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace
+{
+class DownloadPageTest : public ::testing::Test
+{
+protected:
+    CDownloadHarness h;
+};
+
+Bytes FirmwareImage(std::uint32_t length = 3000)
+{
+    return MakeImage({MakeModuleHeader(ModuleKind::Firmware, length)});
+}
+} // namespace
+
+TEST_F(DownloadPageTest, StartUpShowsTheFirstStepAndLogsInOrder)
+{
+    EXPECT_EQ(h.window.TopLog(3),
+              (std::vector<std::string>{"Download Control settup", "Initial crc table", "Dialog initial"}));
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+    EXPECT_TRUE(h.page->IsStepLit(1));
+    EXPECT_FALSE(h.page->IsStepLit(2));
+    EXPECT_EQ(h.window.colors[IDC_STEP1], RGB(0, 150, 0));
+    EXPECT_EQ(h.window.colors[IDC_STEP2], RGB(255, 0, 0));
+    EXPECT_EQ(h.window.colors[IDC_STEP3], RGB(0, 0, 255));
+    EXPECT_EQ(h.window.ranges[IDC_PACKET_BAR], std::make_pair(0, 1024));
+    EXPECT_EQ(h.window.texts[IDC_ESTIMATED_TIME], " 00 m 00 s");
+    EXPECT_EQ(h.window.texts[IDC_CURRENT_TIME], " 00 m 00 s");
+    ASSERT_NE(theSerialPort, nullptr);
+    EXPECT_TRUE(theSerialPort->IsOpen());
+    EXPECT_EQ(theSerialPort->StopBits(), 0) << "the page's own port: one stop bit";
+    EXPECT_TRUE(h.window.boxes.empty());
+}
+
+TEST_F(DownloadPageTest, WithoutAFileEveryDeliveryAsksForOne)
+{
+    h.Receive({VR520_READY});
+    h.Receive({0x00});
+    EXPECT_EQ(h.window.BoxTexts(), (std::vector<std::string>{"Please, select a file to download",
+                                                              "Please, select a file to download"}));
+    EXPECT_TRUE(h.SentNow().empty());
+    EXPECT_EQ(h.window.log.front(), "Please, select a file to download") << "box texts are logged too";
+    EXPECT_EQ(h.window.texts[IDC_STATUS_TEXT], h.window.log.front());
+}
+
+TEST_F(DownloadPageTest, BrowseLoadsTheImageAndWaitsForTheReceiver)
+{
+    h.page->OnBrowse(""); // cancelled
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+    EXPECT_TRUE(h.page->FilePath().empty());
+    EXPECT_TRUE(h.window.boxes.empty());
+
+    const std::string path = h.WriteFile("fw.bin", FirmwareImage());
+    const auto slept = h.clock.SleptMs();
+    h.page->OnBrowse(path);
+    EXPECT_EQ(h.clock.SleptMs() - slept, 100);
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Remember to power the IRD standby and then on!"});
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
+    EXPECT_EQ(h.page->FilePath(), path);
+    EXPECT_EQ(h.window.texts[IDC_FILE_EDIT], path);
+    EXPECT_EQ(h.window.texts[IDC_FILE_LOCATION], path);
+    EXPECT_TRUE(h.page->IsStepLit(2));
+    EXPECT_FALSE(h.page->IsStepLit(1));
+    EXPECT_EQ(h.window.waitCursorDepth, 0);
+}
+
+TEST_F(DownloadPageTest, StbImageIsDecodedAfterTheNotice)
+{
+    const Bytes image = FirmwareImage(5000);
+    const auto stb = EncodeStb(image);
+    ASSERT_TRUE(stb.ok());
+    h.page->OnBrowse(h.WriteFile("FW.Stb", stb.stream));
+    EXPECT_EQ(h.window.BoxTexts(), (std::vector<std::string>{"Just a moment until next window appear",
+                                                              "Remember to power the IRD standby and then on!"}));
+    h.window.ClearHistory();
+    EXPECT_EQ(h.PlayReceiver(), image);
+}
+
+TEST_F(DownloadPageTest, UnusableImageIsReportedAndThePageStaysUsable)
+{
+    const std::string missing = h.folder + "/missing.bin";
+    h.page->OnBrowse(missing);
+    ASSERT_EQ(h.window.boxes.size(), 1u);
+    EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::Error);
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+    EXPECT_TRUE(h.page->IsStepLit(1));
+
+    // A truncated image and a corrupt STB file: refused, nothing loaded.
+    Bytes truncated = FirmwareImage(5000);
+    truncated.resize(3000);
+    h.window.ClearHistory();
+    h.page->OnBrowse(h.WriteFile("cut.bin", truncated));
+    ASSERT_EQ(h.window.boxes.size(), 1u);
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+
+    h.window.ClearHistory();
+    h.page->OnBrowse(h.WriteFile("bad.stb", Bytes{0x00, 0x01}));
+    ASSERT_EQ(h.window.boxes.size(), 2u) << "the notice, then the decoder's error";
+    EXPECT_EQ(h.window.boxes[1].icon, BoxIcon::Error);
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+
+    // And a good file still loads afterwards.
+    h.Load("fw.bin", FirmwareImage());
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
+}
+
+TEST_F(DownloadPageTest, ClearReturnsToTheStart)
+{
+    h.page->OnClear(); // nothing loaded: stays in NoFile
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+    EXPECT_TRUE(h.page->IsStepLit(1));
+
+    h.Load("fw.bin", FirmwareImage());
+    h.Receive({VR520_READY});
+    h.Sent(1);
+    h.page->OnClear();
+    EXPECT_EQ(h.page->State(), CDownloadPage::NoFile);
+    EXPECT_TRUE(h.page->FilePath().empty());
+    EXPECT_EQ(h.window.texts[IDC_FILE_EDIT], "");
+    EXPECT_EQ(h.window.texts[IDC_FILE_LOCATION], "");
+    EXPECT_TRUE(h.page->IsStepLit(1));
+    EXPECT_FALSE(h.page->IsStepLit(3));
+    h.Receive({VR520_READY});
+    EXPECT_EQ(h.window.boxes.back().text, "Please, select a file to download");
+}
+
+TEST_F(DownloadPageTest, ResetReopensAt9600AfterItsPausesAndKeepsStepTwo)
+{
+    h.Load("fw.bin", FirmwareImage());
+    theLinkSettings.openBaudRate = 115200;
+    h.page->ReopenPort(false);
+    EXPECT_EQ(h.line->BaudRate(), 115200);
+    const auto slept = h.clock.SleptMs();
+    h.page->ResetState();
+    EXPECT_EQ(h.clock.SleptMs() - slept, 610);
+    EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
+    EXPECT_EQ(h.line->BaudRate(), 9600);
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
+    EXPECT_TRUE(h.page->IsStepLit(2)) << "a reset before the ready leaves the step texts";
+    EXPECT_EQ(h.window.animations[IDC_ANIMATION].first, 0);
+    EXPECT_EQ(h.window.animations[IDC_ANIMATION].last, 0);
+    EXPECT_FALSE(h.window.animations[IDC_ANIMATION].playing);
+}
+
+TEST_F(DownloadPageTest, RefusedFunctionResetsToWaitReady)
+{
+    h.Load("fw.bin", FirmwareImage());
+    h.Receive({VR520_READY});
+    h.Receive({VR520_FUNC});
+    h.Receive({0x00});
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_HEADER"});
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
+    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{false});
+    EXPECT_TRUE(h.page->IsStepLit(1));
+}
+
+TEST_F(DownloadPageTest, UnexpectedBytesAreReportedAndIgnoredByState)
+{
+    h.Load("fw.bin", FirmwareImage());
+    h.Receive({VR520_READY});
+    h.Receive({VR520_RATE}); // ignored while waiting for the function request
+    h.Receive({0x42});
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_FUNC"});
+    h.Receive({VR520_FUNC});
+    h.Receive({0x01});
+    h.window.ClearHistory();
+    h.Receive({0x00});
+    h.Receive({VR520_RATE});
+    h.Receive({0x42});
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_HEADER2"});
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitHeaderRequest);
+}
