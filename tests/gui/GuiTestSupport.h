@@ -27,6 +27,8 @@ struct BoxLog
 {
     std::vector<BoxRequest> boxes;
     bool bAutoClose = true;
+    // Boxes with these texts are held open even when the others close at once.
+    QStringList holdTexts;
     // Boxes held open while bAutoClose is false, closed by CloseHeld().
     std::vector<std::function<void()>> held;
     bool bClosedAll = false;
@@ -55,7 +57,7 @@ public:
     void Present(const BoxRequest& request, std::function<void()> closed) override
     {
         m_log->boxes.push_back(request);
-        if (m_log->bAutoClose)
+        if (m_log->bAutoClose && !m_log->holdTexts.contains(QString::fromStdString(request.text)))
             closed();
         else
             m_log->held.push_back(std::move(closed));
