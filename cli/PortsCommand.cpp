@@ -1,14 +1,89 @@
+// kavdm ports: the serial devices of this machine and where each port number points.
 #include "cli/Commands.h"
 
+#include "serial/PortNames.h"
+#include "serial/SerialDeviceList.h"
+
+#include <filesystem>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
+
+namespace
+{
+constexpr int kLastComPort = 6;
+constexpr int kLastListedMappedPort = 99;
+
+std::string DescribeDevice(const SerialDeviceInfo& device)
+{
+    std::ostringstream line;
+    line << "  " << std::left << std::setw(16) << device.devicePath;
+    if (!device.driver.empty())
+        line << "  driver " << device.driver;
+    if (!device.usbVendorId.empty())
+    {
+        line << "  USB " << device.usbVendorId << ":" << device.usbProductId;
+        std::string names = device.manufacturer;
+        if (!device.product.empty())
+            names += (names.empty() ? "" : " ") + device.product;
+        if (!names.empty())
+            line << "  " << names;
+        if (!device.serialNumber.empty())
+            line << "  serial " << device.serialNumber;
+    }
+    for (const auto& byId : device.byIdPaths)
+        line << "\n      " << byId;
+    return line.str();
+}
+
+std::string DescribeMapping(int number)
+{
+    const std::string path = PortDevicePath(number);
+    std::ostringstream line;
+    std::string label = PortName(number);
+    if (number > kLastComPort)
+        label += " (port " + std::to_string(number) + ")";
+    line << "  " << std::left << std::setw(19) << label;
+    if (path.empty())
+    {
+        line << "not mapped (--com" << number << " PATH or KAVDM_COM" << number << "=PATH)";
+        return line.str();
+    }
+    std::error_code error;
+    const bool present = std::filesystem::exists(path, error);
+    line << std::setw(24) << path << (IsPortMapped(number) ? "  mapped" : "  default")
+         << (present ? ", present" : ", missing");
+    return line.str();
+}
+
+int ListPorts()
+{
+    const auto devices = ListSerialDevices();
+    std::cout << "Serial devices:\n";
+    if (devices.empty())
+        std::cout << "  none found\n";
+    for (const auto& device : devices)
+        std::cout << DescribeDevice(device) << "\n";
+
+    std::cout << "\nPort numbers (map with --comN PATH or KAVDM_COMn=PATH):\n";
+    for (int number = 1; number <= kLastComPort; ++number)
+        std::cout << DescribeMapping(number) << "\n";
+    bool anyTelnet = false;
+    for (int number = kLastComPort + 1; number <= kLastListedMappedPort; ++number)
+    {
+        if (!IsPortMapped(number))
+            continue;
+        anyTelnet = true;
+        std::cout << DescribeMapping(number) << "\n";
+    }
+    if (!anyTelnet)
+        std::cout << "  " << std::left << std::setw(19) << "TELNET (7 and up)" << "not mapped\n";
+    return kExitOk;
+}
+} // namespace
 
 void AddPortsCommand(CLI::App& app, CommandAction& action)
 {
-    auto* command = app.add_subcommand("ports", "(not built yet)");
-    command->callback([&action] {
-        action = [] {
-            std::cerr << "kavdm ports: not built yet\n";
-            return kExitFailed;
-        };
-    });
+    auto* command = app.add_subcommand("ports", "list the serial devices and which device each port number uses");
+    command->callback([&action] { action = [] { return ListPorts(); }; });
 }

@@ -1,0 +1,121 @@
+#include "serial/SerialDeviceList.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+// Drivers of the serial core's own port devices; the real driver sits above them.
+constexpr const char* kSerialCoreDrivers[] = {"port", "ctrl"};
+// An on-board port that the 8250 driver registered without finding a UART.
+constexpr const char* kUnknownPortType = "0";
+
+std::string ReadLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+bool IsSerialName(const std::string& name)
+{
+    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
+    {
+        const std::string p(prefix);
+        if (name.size() > p.size() && name.compare(0, p.size(), p) == 0 &&
+            name.find_first_not_of("0123456789", p.size()) == std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+bool IsCoreDriver(const std::string& name)
+{
+    return std::any_of(std::begin(kSerialCoreDrivers), std::end(kSerialCoreDrivers),
+                       [&](const char* core) { return name == core; });
+}
+
+// Walks up from the tty's device to the first driver that is not the serial
+// core's, and to the first USB device (the one with idVendor).
+void DescribeParents(const fs::path& sysRoot, const fs::path& device, SerialDeviceInfo& info)
+{
+    std::error_code error;
+    const fs::path root = fs::weakly_canonical(sysRoot, error);
+    for (fs::path dir = device; !dir.empty() && dir != root && dir != dir.parent_path(); dir = dir.parent_path())
+    {
+        if (info.driver.empty())
+        {
+            const fs::path driver = fs::read_symlink(dir / "driver", error);
+            if (!error)
+            {
+                const std::string name = driver.filename().string();
+                if (!IsCoreDriver(name))
+                    info.driver = name;
+            }
+            error.clear();
+        }
+        if (info.usbVendorId.empty() && fs::exists(dir / "idVendor", error))
+        {
+            info.usbVendorId = ReadLine(dir / "idVendor");
+            info.usbProductId = ReadLine(dir / "idProduct");
+            info.manufacturer = ReadLine(dir / "manufacturer");
+            info.product = ReadLine(dir / "product");
+            info.serialNumber = ReadLine(dir / "serial");
+        }
+        if (!info.driver.empty() && !info.usbVendorId.empty())
+            break;
+    }
+}
+} // namespace
+
+std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, const std::string& devRoot)
+{
+    std::vector<SerialDeviceInfo> devices;
+    std::error_code error;
+    const fs::path classDir = fs::path(sysRoot) / "class" / "tty";
+    for (const auto& entry : fs::directory_iterator(classDir, error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (!IsSerialName(name))
+            continue;
+        std::error_code linkError;
+        // Virtual terminals and the like have no device behind them.
+        const fs::path device = fs::canonical(entry.path() / "device", linkError);
+        if (linkError)
+            continue;
+        // ttyS ports are registered whether or not a UART answers; "type" tells.
+        if (name.compare(0, 4, "ttyS") == 0 && fs::exists(entry.path() / "type", linkError) &&
+            ReadLine(entry.path() / "type") == kUnknownPortType)
+            continue;
+        SerialDeviceInfo info;
+        info.name = name;
+        info.devicePath = (fs::path(devRoot) / name).string();
+        DescribeParents(sysRoot, device, info);
+        devices.push_back(std::move(info));
+    }
+    std::sort(devices.begin(), devices.end(),
+              [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.name < b.name; });
+
+    const fs::path byId = fs::path(devRoot) / "serial" / "by-id";
+    for (const auto& link : fs::directory_iterator(byId, error))
+    {
+        std::error_code linkError;
+        const fs::path target = fs::canonical(link.path(), linkError);
+        if (linkError)
+            continue;
+        for (auto& info : devices)
+        {
+            if (target.filename() == info.name)
+                info.byIdPaths.push_back(link.path().string());
+        }
+    }
+    for (auto& info : devices)
+        std::sort(info.byIdPaths.begin(), info.byIdPaths.end());
+    return devices;
+}
