@@ -39,7 +39,7 @@ public:
     CSimulatedReceiver(const CSimulatedReceiver&) = delete;
     CSimulatedReceiver& operator=(const CSimulatedReceiver&) = delete;
 
-    // Progress lines and the end of each session. Set before Start().
+    // Progress lines and the end of each session; may be set at any time.
     void SetLog(LogFunction log);
     void SetFinished(FinishedFunction finished);
 

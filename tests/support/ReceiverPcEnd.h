@@ -3,6 +3,8 @@
 // can close and reopen it as the PC does at every rate change and reset.
 #pragma once
 
+#include "receiver/ReceiverImage.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -33,4 +35,21 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Plays the PC's side of a download over `pc` (open on `path`): answers a rate
+// query with `rateCode` (closing and reopening its end, with a purge, for a rate
+// above 9600 as the PC does), echoes the ready, sends `functionCode`, then each
+// module's header and packets on request, and the end message. Each packet is
+// checked against the request. False with the reason in `error`.
+bool PlayDownloadPc(CReceiverPcEnd& pc, const std::string& path, const std::vector<ReceiverModule>& modules,
+                    std::uint8_t rateCode, std::uint8_t functionCode, std::string& error);
+
+// Plays the PC's side of an upload: answers a rate query with 0x01 and the
+// ready, asks for digital data (0x01), starts the upload, then asks for every
+// header and packet. A packet that does not come whole within `retryAfter` or
+// fails its CRC is asked for again; a duplicate of the previous packet is
+// dropped. `modules` gets what came (header byte 0, 32 and 33 from the 3-byte
+// module header; the data of every packet).
+bool PlayUploadPc(CReceiverPcEnd& pc, std::vector<ReceiverModule>& modules, std::string& error,
+                  std::chrono::milliseconds retryAfter = std::chrono::milliseconds(1000));
 } // namespace testsupport
