@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
 CLumApp::CLumApp(GuiOptions options, std::unique_ptr<CBoxPresenter> presenter, FileChooser chooser)
     : m_options(std::move(options)), m_broker(std::move(presenter)), m_chooser(std::move(chooser))
 {
@@ -23,6 +25,18 @@ bool CLumApp::InitInstance()
 {
     for (const auto& [port, path] : m_options.portDevices)
         SetPortDevice(port, path);
+    if (m_options.bDemo)
+    {
+        // The simulated receiver takes COM2 before the pages open it.
+        m_pDemo = std::make_unique<CDemoMode>();
+        std::string error;
+        if (!m_pDemo->Start(error))
+        {
+            std::fprintf(stderr, "kavdm-gui: demo mode: %s\n", error.c_str());
+            m_pDemo.reset();
+            return false;
+        }
+    }
     if (!m_doc.OnNewDocument())
         return false;
 
@@ -33,6 +47,11 @@ bool CLumApp::InitInstance()
     if (!context.chooseFile)
         m_pMainFrame->View()->SetFileChooser(MakeQtFileChooser(m_pMainFrame.get()));
 
+    if (m_pDemo)
+    {
+        m_pDemo->Install(m_pMainFrame.get(), &m_broker);
+        m_pMainFrame->View()->SetBrowseFolder(m_pDemo->SamplesFolder());
+    }
     m_pMainFrame->View()->OnInitialUpdate();
     m_pMainFrame->show();
     return true;
@@ -44,4 +63,6 @@ void CLumApp::ExitInstance()
         m_pMainFrame->View()->ShutDown();
     m_pMainFrame.reset();
     m_protocol.Stop();
+    // The receiver goes last: the port that talked to it is closed by now.
+    m_pDemo.reset();
 }

@@ -48,6 +48,13 @@ QMenu* CMainFrame::AddMenu(const QString& title)
     return menuBar()->addMenu(title);
 }
 
+void CMainFrame::AddLogSource(const QString& title, QAbstractItemModel* model)
+{
+    m_logSources.emplace_back(title, model);
+    if (m_pLogWindow)
+        m_pLogWindow->AddLog(title, model);
+}
+
 void CMainFrame::OnAppAbout()
 {
     auto* about = new CAboutDlg(this);
@@ -60,7 +67,11 @@ void CMainFrame::OnShowLog()
     if (!m_pView->PageWidget(1))
         return; // the pages are not built yet
     if (!m_pLogWindow)
+    {
         m_pLogWindow = new CLogWindow(m_pView->PageWidget(1), m_pView->PageWidget(2), this);
+        for (const auto& [title, model] : m_logSources)
+            m_pLogWindow->AddLog(title, model);
+    }
     m_pLogWindow->show();
     m_pLogWindow->raise();
 }

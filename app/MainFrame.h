@@ -7,8 +7,12 @@
 
 #include <QMainWindow>
 
+#include <utility>
+#include <vector>
+
 class CLumView;
 class CLogWindow;
+class QAbstractItemModel;
 class QMenu;
 
 class CMainFrame : public QMainWindow
@@ -27,6 +31,8 @@ public:
     void OnAppAbout();
     void OnShowLog();
     CLogWindow* LogWindow() const { return m_pLogWindow; }
+    // A further log for the log window (the demo's receiver).
+    void AddLogSource(const QString& title, QAbstractItemModel* model);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -34,4 +40,5 @@ protected:
 private:
     CLumView* m_pView;
     CLogWindow* m_pLogWindow = nullptr;
+    std::vector<std::pair<QString, QAbstractItemModel*>> m_logSources;
 };

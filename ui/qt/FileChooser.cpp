@@ -38,6 +38,8 @@ FileChooser MakeQtFileChooser(QWidget* parent)
         dialog.setFileMode(request.bMayNotExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         dialog.setOption(QFileDialog::ReadOnly, false);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        if (!request.folder.isEmpty())
+            dialog.setDirectory(request.folder);
         if (!request.defaultSuffix.isEmpty() && !request.defaultSuffix.contains(QLatin1Char(' ')))
             dialog.setDefaultSuffix(request.defaultSuffix.toLower());
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

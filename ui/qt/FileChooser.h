@@ -15,6 +15,7 @@ struct FileDialogRequest
     QString initialName; // "*.BIN;*.STB"
     QString defaultSuffix;
     bool bMayNotExist = false; // the UPLOAD page names a file to be written
+    QString folder;            // where the dialog opens ("" = where it was last)
 };
 
 // Returns the chosen path, or nothing when the user cancelled.

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class CPageWidget;
+class QAbstractItemModel;
 class QTabWidget;
 
 class CLogWindow : public QDialog
@@ -14,6 +15,8 @@ class CLogWindow : public QDialog
 public:
     CLogWindow(CPageWidget* download, CPageWidget* upload, QWidget* parent = nullptr);
     QTabWidget* Tabs() const { return m_pTabs; }
+    // Another log to show, in a tab of its own (the demo's receiver).
+    void AddLog(const QString& title, QAbstractItemModel* model);
 
 private:
     QTabWidget* m_pTabs;

@@ -241,7 +241,7 @@ void CLumView::BrowseDownload()
         return;
     const std::optional<QString> path = m_context.chooseFile(
         FileDialogRequest{QString::fromLatin1(kDownloadFilter), QStringLiteral("*.BIN;*.STB"),
-                          QStringLiteral("BIN or STB"), false});
+                          QStringLiteral("BIN or STB"), false, m_strBrowseFolder});
     if (!path || path->isEmpty())
         return; // cancelled: nothing changes
     PostToPage(DownloadPage, [chosen = path->toStdString()](CInfoPage* p) {
@@ -254,7 +254,7 @@ void CLumView::BrowseUpload()
     if (!m_context.chooseFile)
         return;
     const std::optional<QString> path = m_context.chooseFile(FileDialogRequest{
-        QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"), QStringLiteral("BIN"), true});
+        QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"), QStringLiteral("BIN"), true, {}});
     if (!path || path->isEmpty())
         return; // cancelled: nothing changes
     PostToPage(UploadPage, [chosen = path->toStdString()](CInfoPage* p) {

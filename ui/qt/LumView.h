@@ -44,6 +44,8 @@ public:
     // protocol thread and stops it. Idempotent.
     void ShutDown();
     void SetFileChooser(FileChooser chooser) { m_context.chooseFile = std::move(chooser); }
+    // Where Browse opens its dialog (demo mode: the sample images).
+    void SetBrowseFolder(const QString& folder) { m_strBrowseFolder = folder; }
 
     CPageWidget* PageWidget(int index) const { return m_pageWidgets[size_t(index)]; }
     QTabBar* TabCtrl() const { return m_pTabCtrl; }
@@ -89,4 +91,5 @@ private:
     bool m_bInitialised = false;
     bool m_bShutDown = false;
     bool m_bPagesReady = false;
+    QString m_strBrowseFolder;
 };
