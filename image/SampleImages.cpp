@@ -137,10 +137,13 @@ std::vector<std::uint8_t> MakeDemoFirmwareImage()
 
 std::vector<std::uint8_t> MakeDemoMixedImage()
 {
+    // In this order the download's scan announces digital and analog: its flash skip (2048 bytes
+    // longer than the data) then passes the EEPROM module, as with an uploaded image. A flash
+    // module followed by an analog one would have the scan read a header inside the data.
     std::vector<std::uint8_t> image;
+    AppendModule(image, MakeModuleHeader(ModuleKind::Analog), MakeSettingsData(kAnalogModuleLength, 13));
     AppendModule(image, MakeModuleHeader(ModuleKind::DigitalFlash), MakeFlashData(11));
     AppendModule(image, MakeModuleHeader(ModuleKind::DigitalEeprom), MakeSettingsData(kEepromModuleLength, 12));
-    AppendModule(image, MakeModuleHeader(ModuleKind::Analog), MakeSettingsData(kAnalogModuleLength, 13));
     return image;
 }
 

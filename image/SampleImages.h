@@ -19,7 +19,7 @@ void AppendModule(std::vector<std::uint8_t>& image, const ModuleHeader& header, 
 
 // One firmware module of 48 KiB of code-like bytes.
 std::vector<std::uint8_t> MakeDemoFirmwareImage();
-// Digital flash, digital EEPROM and analog modules.
+// Analog, digital flash and digital EEPROM modules.
 std::vector<std::uint8_t> MakeDemoMixedImage();
 // Flash (262144) then EEPROM (2048), in the layout an upload writes (fill bytes 0xFF).
 std::vector<std::uint8_t> MakeDemoUploadImage();

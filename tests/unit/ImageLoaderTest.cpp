@@ -78,14 +78,14 @@ TEST_F(ImageLoaderTest, BinStaysOnDiskAndStbIsDecodedIntoMemory)
 TEST_F(ImageLoaderTest, TruncatedImagesAreRefusedAlikeNamingModuleAndOffset)
 {
     auto image = MakeDemoMixedImage();
-    // Inside the data of module 3 (analog, at 64 + 262144 + 64 + 2048 = 264320).
+    // Inside the data of module 3 (EEPROM, at 64 + 14336 + 64 + 262144 = 276608).
     auto inData = image;
     inData.resize(inData.size() - 1000);
     // Inside the header block of a fourth module.
     auto inHeader = image;
     inHeader.insert(inHeader.end(), 30, 0x01);
 
-    for (const auto& [bytes, where] : {std::pair{inData, std::string("module 3 at offset 264320")},
+    for (const auto& [bytes, where] : {std::pair{inData, std::string("module 3 at offset 276608")},
                                        std::pair{inHeader, std::string("module 4 at offset 278720")}})
     {
         const auto [bin, stb] = WriteBoth(bytes);
@@ -149,8 +149,8 @@ TEST_F(ImageLoaderTest, WalkGivesOffsetsLengthsAndDataCrcs)
     const ModuleWalk walk = WalkImageModules(image, true);
     ASSERT_TRUE(walk.IsComplete()) << walk.strProblem;
     ASSERT_EQ(walk.modules.size(), 3u);
-    const std::uint64_t offsets[] = {0, 64 + 262144, 64 + 262144 + 64 + 2048};
-    const std::uint32_t lengths[] = {262144, 2048, 14336};
+    const std::uint64_t offsets[] = {0, 64 + 14336, 64 + 14336 + 64 + 262144};
+    const std::uint32_t lengths[] = {14336, 262144, 2048};
     for (int i = 0; i < 3; ++i)
     {
         const ModuleInfo& module = walk.modules[i];
@@ -159,7 +159,8 @@ TEST_F(ImageLoaderTest, WalkGivesOffsetsLengthsAndDataCrcs)
         EXPECT_EQ(module.nDataLength, lengths[i]);
         EXPECT_EQ(module.nCrc, Crc32(bytes.data() + offsets[i] + 64, int(lengths[i])));
     }
-    EXPECT_EQ(ModuleKindOf(walk.modules[2].header), ModuleKind::Analog);
+    EXPECT_EQ(ModuleKindOf(walk.modules[0].header), ModuleKind::Analog);
+    EXPECT_EQ(ModuleKindOf(walk.modules[2].header), ModuleKind::DigitalEeprom);
     // A firmware header claiming 4 GiB is a truncation, not an overflow.
     std::vector<std::uint8_t> huge;
     AppendModule(huge, MakeModuleHeader(ModuleKind::Firmware, 0xFFFFFFFFu), std::vector<std::uint8_t>(100));

@@ -125,6 +125,18 @@ TEST_F(ImageScanTest, UploadLayoutScansAsOneDigitalModule)
     EXPECT_EQ(result.nFunctionCode, FUNC_DIGITAL);
 }
 
+TEST_F(ImageScanTest, FlashSkipLongerThanItsDataReadsTheNextHeaderInsideData)
+{
+    // The scan skips 2048 bytes past a flash module's data: the next "header" it reads lies in
+    // the following module's data (here 0x11 bytes: a firmware byte of 0x11).
+    auto result = Scan(Image({ModuleKind::DigitalFlash, ModuleKind::Analog}));
+    EXPECT_EQ(result.nModuleKinds, kKindsFirmware);
+    // Analog first, then flash and EEPROM: the skip passes the EEPROM module and the scan ends.
+    auto mixed = Scan(MakeDemoMixedImage());
+    EXPECT_EQ(mixed.nFunctionCode, FUNC_DIGITAL_ANALOG);
+    EXPECT_EQ(mixed.nTotalBytes, 14336 + 262144);
+}
+
 TEST_F(ImageScanTest, UnknownDigitalOrFlashByteMakesTheImageInvalidInsteadOfLooping)
 {
     for (auto [digital, flash] : {std::pair{2, 0}, std::pair{0xFF, 1}, std::pair{1, 2}, std::pair{1, 0x80}})

@@ -1,0 +1,166 @@
+// `kavdm image` through the built binary: output, exit codes and the decoding
+// error's form on stderr. Also checks that the shipped samples still match
+// their generator.
+#include "image/ModuleKind.h"
+#include "image/SampleImages.h"
+#include "image/StbCodec.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace
+{
+struct CommandResult
+{
+    int nExitCode = -1;
+    std::string strOut, strErr;
+};
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path)
+{
+    const std::string text = ReadText(path);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+class ImageCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_strDir = testsupport::MakeTempDir(); }
+    void TearDown() override { std::filesystem::remove_all(m_strDir); }
+
+    CommandResult Run(const std::string& args)
+    {
+        const std::string out = m_strDir + "/stdout", err = m_strDir + "/stderr";
+        const std::string command = std::string(KAVDM_BINARY) + " " + args + " >" + out + " 2>" + err + " </dev/null";
+        const int status = std::system(command.c_str());
+        CommandResult result;
+        result.nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.strOut = ReadText(out);
+        result.strErr = ReadText(err);
+        return result;
+    }
+
+    std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        const std::string path = m_strDir + "/" + name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+
+    std::string m_strDir;
+};
+
+const std::string kSamples = std::string(KAVDM_SOURCE_DIR) + "/resources/samples/";
+} // namespace
+
+TEST_F(ImageCommandTest, InfoListsModulesAndTheAnnouncedFunction)
+{
+    const CommandResult mixed = Run("image info " + kSamples + "demo-mixed.stb");
+    EXPECT_EQ(mixed.nExitCode, 0) << mixed.strErr;
+    EXPECT_NE(mixed.strOut.find("STB, 278720 bytes decoded"), std::string::npos) << mixed.strOut;
+    EXPECT_NE(mixed.strOut.find("analog"), std::string::npos);
+    EXPECT_NE(mixed.strOut.find("276608  digital-eeprom"), std::string::npos) << mixed.strOut;
+    EXPECT_NE(mixed.strOut.find("Tevrik Marisolvenza"), std::string::npos);
+    EXPECT_NE(mixed.strOut.find("function code 0x06 (data_digital and analog), total 276480"), std::string::npos)
+        << mixed.strOut;
+
+    // The CRC column is the packets' CRC-32 over the module's data.
+    const auto firmware = MakeDemoFirmwareImage();
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", Crc32(firmware.data() + 64, int(firmware.size() - 64)));
+    const CommandResult bin = Run("image info " + kSamples + "demo-firmware.bin");
+    EXPECT_EQ(bin.nExitCode, 0);
+    EXPECT_NE(bin.strOut.find(crc), std::string::npos) << bin.strOut;
+    EXPECT_NE(bin.strOut.find("function code 0x07 (program)"), std::string::npos);
+
+    const CommandResult upload = Run("image info " + kSamples + "demo-upload.bin");
+    EXPECT_NE(upload.strOut.find("function code 0x04 (data_digital), total 262144"), std::string::npos)
+        << upload.strOut;
+}
+
+TEST_F(ImageCommandTest, BadImagesExitOneWithAMessage)
+{
+    const CommandResult missing = Run("image info " + m_strDir + "/none.bin");
+    EXPECT_EQ(missing.nExitCode, 1);
+    EXPECT_NE(missing.strErr.find("No such file or directory"), std::string::npos) << missing.strErr;
+
+    auto truncated = MakeDemoFirmwareImage();
+    truncated.resize(truncated.size() - 10);
+    const CommandResult cut = Run("image info " + Write("cut.bin", truncated));
+    EXPECT_EQ(cut.nExitCode, 1);
+    EXPECT_NE(cut.strErr.find("module 1 at offset 0"), std::string::npos) << cut.strErr;
+
+    // Complete, but at 2048 bytes or less the download's scan finds no module.
+    std::vector<std::uint8_t> image;
+    AppendModule(image, MakeModuleHeader(ModuleKind::Firmware, 1984), std::vector<std::uint8_t>(1984, 0x90));
+    const CommandResult small = Run("image info " + Write("small.bin", image));
+    EXPECT_EQ(small.nExitCode, 1);
+    EXPECT_NE(small.strOut.find("BIN file is invalid."), std::string::npos) << small.strOut;
+}
+
+TEST_F(ImageCommandTest, DecodingErrorIsPrintedInTheTraditionalForm)
+{
+    auto stream = ReadBytes(kSamples + "demo-firmware.stb");
+    stream.resize(stream.size() / 2);
+    const std::string cut = Write("cut.stb", stream);
+    for (const std::string& args : {"image info " + cut, "image decode " + cut + " " + m_strDir + "/out.bin"})
+    {
+        const CommandResult result = Run(args);
+        EXPECT_EQ(result.nExitCode, 1);
+        EXPECT_EQ(result.strErr, "\a -> Error: < Decoder > attempted to read past end of file\n"
+                                 " Execution terminated...\n\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_strDir + "/out.bin"));
+    const CommandResult missing = Run("image decode " + m_strDir + "/none.stb " + m_strDir + "/out.bin");
+    EXPECT_EQ(missing.nExitCode, 1);
+    EXPECT_NE(missing.strErr.find("\a -> Error: < Decoder > cannot read file\n"), std::string::npos);
+}
+
+TEST_F(ImageCommandTest, EncodeThenDecodeGivesTheSameBytes)
+{
+    const std::string stb = m_strDir + "/fw.stb", bin = m_strDir + "/fw.bin";
+    const CommandResult encoded = Run("image encode " + kSamples + "demo-firmware.bin " + stb);
+    ASSERT_EQ(encoded.nExitCode, 0) << encoded.strErr;
+    EXPECT_EQ(ReadBytes(stb), ReadBytes(kSamples + "demo-firmware.stb"));
+    const CommandResult decoded = Run("image decode " + stb + " " + bin);
+    ASSERT_EQ(decoded.nExitCode, 0) << decoded.strErr;
+    EXPECT_EQ(ReadBytes(bin), ReadBytes(kSamples + "demo-firmware.bin"));
+
+    const CommandResult unwritable = Run("image decode " + stb + " " + m_strDir + "/no/such/folder/x.bin");
+    EXPECT_EQ(unwritable.nExitCode, 1);
+    EXPECT_NE(unwritable.strErr.find("cannot write"), std::string::npos);
+}
+
+TEST_F(ImageCommandTest, UsageErrorsExitTwo)
+{
+    EXPECT_EQ(Run("image").nExitCode, 2);
+    EXPECT_EQ(Run("image info").nExitCode, 2);
+    EXPECT_EQ(Run("image decode only-one-path").nExitCode, 2);
+    EXPECT_EQ(Run("image frobnicate x").nExitCode, 2);
+}
+
+TEST(ImageSamples, ShippedSamplesMatchTheirGenerator)
+{
+    for (const SampleFile& sample : MakeSampleFiles())
+        EXPECT_TRUE(ReadBytes(kSamples + sample.name) == sample.bytes)
+            << sample.name << " differs: run scripts/make-samples.sh";
+    std::uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(kSamples))
+        total += entry.file_size();
+    EXPECT_LT(total, 1024u * 1024u);
+}
