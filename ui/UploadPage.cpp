@@ -75,8 +75,8 @@ std::string CUploadPage::KeepPartialOutput()
     AddLog("File Close");
     std::string note = "Upload not complete: the data received is kept in " + kept + "; ";
     note += FileExists(target) ? target + " is left as it was." : target + " was not created.";
-    if (m_outFile.LastError() != 0)
-        note += " (" + m_outFile.LastErrorText() + ")";
+    if (kept != m_outFile.PartialPath())
+        note += " (" + m_outFile.LastErrorText() + ")"; // the rename failed: the data stayed where it was
     return note;
 }
 

@@ -1,0 +1,449 @@
+// The upload engine against a scripted receiver: the exchange byte for byte,
+// the packets' checks, retransmissions and the file the page writes.
+#include "serial/SerialPort.h"
+#include "support/UploadRig.h"
+#include "ui/ControlIds.h"
+#include "ui/LinkSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace
+{
+// CUploadPage's State enum hides the base's State(); read it through the base.
+int StateOf(const CInfoPage& page)
+{
+    return page.State();
+}
+
+Bytes Request(int packetNumber)
+{
+    return {PACKET_REQUEST, std::uint8_t(packetNumber % 10)};
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Index of `line` in the log counted from the oldest line, or -1.
+int LogAge(const CRecordingWindow& window, const std::string& line)
+{
+    const auto it = std::find(window.log.rbegin(), window.log.rend(), line);
+    return it == window.log.rend() ? -1 : int(it - window.log.rbegin());
+}
+
+class UploadEngineTest : public ::testing::Test
+{
+protected:
+    CUploadRig rig;
+    CUploadPage& page = *rig.page;
+    CRecordingWindow& window = rig.window;
+};
+} // namespace
+
+TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
+{
+    rig.Browse();
+    rig.Feed({VR520_RATE});
+    EXPECT_EQ(rig.Sent(), Bytes{0x01});
+    rig.Feed({VR520_READY});
+    EXPECT_EQ(rig.Sent(), Bytes{VR520_READY});
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitFunction);
+    EXPECT_EQ(window.transfersStarted, 1);
+    rig.Feed({VR520_FUNC});
+    EXPECT_EQ(rig.Sent(), Bytes{FUNC_UPLOAD_DIGITAL});
+    EXPECT_EQ(window.ranges.at(IDC_TOTAL_BAR), std::make_pair(0, 52838));
+    rig.Feed({0x01});
+    EXPECT_TRUE(page.IsOutputOpen());
+    EXPECT_FALSE(fs::exists(rig.target)) << "the chosen file appears only when the upload completes";
+    rig.Feed({VR520_STARD_UPLOAD});
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+
+    // The flash in its full 256 packets, then the EEPROM's two.
+    rig.SendModule(1, 1, 256, 1);
+    Bytes expectedRequests;
+    for (int k = 1; k <= 256; ++k)
+        expectedRequests = Concat({expectedRequests, Request(k)});
+    expectedRequests.push_back(HEADER_REQUEST);
+    EXPECT_EQ(rig.Sent(), expectedRequests);
+    EXPECT_EQ(page.ModuleSize(), 262144);
+    rig.SendModule(1, 0, 2, 2);
+    EXPECT_EQ(rig.Sent(), Concat({Request(1), Request(2), {HEADER_REQUEST}}));
+    EXPECT_EQ(page.ModuleSize(), 2048);
+    EXPECT_EQ(page.BytesDone(), 258 * 1030);
+
+    window.ClearHistory();
+    window.beeps.clear();
+    rig.Finish();
+    EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
+    EXPECT_EQ(fs::file_size(rig.target), 2u * 64 + 258u * 1024);
+    EXPECT_FALSE(fs::exists(rig.target + ".partial"));
+    EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload Complete"});
+    EXPECT_EQ(window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
+    EXPECT_EQ(page.FilePath(), rig.target);
+    EXPECT_TRUE(page.IsStepLit(1));
+    EXPECT_FALSE(page.IsStepLit(3));
+    EXPECT_EQ(window.beeps, (std::vector<std::pair<int, int>>{{4000, 200}, {2000, 200}}));
+}
+
+TEST_F(UploadEngineTest, ModuleHeaderBlocksCarryTheReceivedKindAndSize)
+{
+    rig.StartUpload();
+    rig.SendModule(1, 1, 1, 0x5A);
+    rig.SendModule(0, 0, 1, 0x01);
+    rig.Finish();
+    const std::string file = ReadFileBytes(rig.target);
+    ASSERT_EQ(file.size(), 2u * (64 + 1024));
+    const auto* flash = reinterpret_cast<const std::uint8_t*>(file.data());
+    const auto* analog = flash + 64 + 1024;
+    const ModuleHeader initial = InitialModuleHeader();
+    EXPECT_EQ(flash[0], 0x5A);
+    EXPECT_TRUE(std::equal(flash + 1, flash + 31, initial.bytes + 1)) << "maker text and fill kept";
+    EXPECT_EQ((Bytes{flash[31], flash[32], flash[33]}), (Bytes{0, 1, 1}));
+    EXPECT_EQ((Bytes{flash[36], flash[37], flash[38], flash[39]}), (Bytes{0x00, 0x00, 0x04, 0x00}));
+    EXPECT_TRUE(std::all_of(flash + 44, flash + 64, [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ((Bytes{analog[0], analog[32], analog[33], analog[36], analog[37]}), (Bytes{0x01, 0, 0, 0x00, 0x38}));
+}
+
+TEST_F(UploadEngineTest, RateQueryIsAnsweredAt9600WhateverRateIsSelected)
+{
+    rig.Browse();
+    for (int rate : {9600, 19200, 38400, 57600, 115200})
+    {
+        CForwardingSerialPort* port = theSerialPort;
+        page.SetBaudRate(rate);
+        rig.Feed({VR520_RATE});
+        EXPECT_EQ(rig.Sent(), Bytes{0x01}) << rate;
+        EXPECT_EQ(theSerialPort, port) << "no reopen at " << rate;
+        EXPECT_EQ(rig.line.BaudRate(), 9600);
+        EXPECT_EQ(theLinkSettings.openBaudRate, rate) << "the choice is remembered for the next open";
+    }
+    EXPECT_TRUE(window.beeps.empty());
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
+}
+
+TEST_F(UploadEngineTest, ReadyMayStandAnywhereInTheChunk)
+{
+    rig.Browse();
+    rig.Feed({0x00});
+    EXPECT_TRUE(window.beeps.empty()) << "a zero byte is silence";
+    rig.Feed({0x41, 0x42});
+    EXPECT_EQ(window.beeps, (std::vector<std::pair<int, int>>{{2000, 200}, {4000, 200}}));
+    EXPECT_EQ(window.TopLog(2), (std::vector<std::string>{"Invalid Protocol : VR520_READY", "[rd] msg(41)"}));
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
+    EXPECT_TRUE(rig.Sent().empty());
+
+    const auto slept = rig.clock.SleptMs();
+    rig.Feed({0x41, 0xCD});
+    EXPECT_EQ(rig.clock.SleptMs() - slept, 400) << "two 200 ms tones";
+    EXPECT_EQ(rig.Sent(), Bytes{VR520_READY});
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitFunction);
+    EXPECT_EQ(window.TopLog(3), (std::vector<std::string>{"[sd msg] ready ack", "[rd msg] ready", "[rd] msg(41)"}));
+    EXPECT_TRUE(window.animations.at(IDC_ANIMATION).playing);
+    EXPECT_EQ(window.texts.at(IDC_CURRENT_TIME), " 00 m 00 s");
+    EXPECT_TRUE(page.IsStepLit(3));
+}
+
+TEST_F(UploadEngineTest, AnEmptyChunkReadsAsAZeroByteInEveryState)
+{
+    rig.Browse();
+    rig.Feed({});
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
+    EXPECT_TRUE(window.beeps.empty());
+
+    rig.Feed({VR520_READY});
+    rig.Feed({});
+    EXPECT_EQ(window.boxes.back().text, "Invalid Protocol : VR520_FUNC");
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitFunction);
+
+    rig.Feed({VR520_FUNC, 0x00}); // the byte after the first does not count
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitFunctionRequest);
+    rig.Feed({0x01});
+    rig.Feed({});
+    EXPECT_EQ(window.boxes.back().text, "Invalid Protocol : VR520_STARD_UPLOAD");
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitStartUpload);
+}
+
+TEST_F(UploadEngineTest, RefusedFunctionResetsAndKeepsThePathWithoutCreatingTheFile)
+{
+    rig.Browse();
+    rig.Feed({VR520_READY});
+    rig.Feed({VR520_FUNC});
+    rig.Sent();
+    page.SetBaudRate(57600);
+    const auto slept = rig.clock.SleptMs();
+    rig.Feed({}); // an empty chunk is a refusal here
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
+    EXPECT_EQ(page.FilePath(), rig.target);
+    EXPECT_TRUE(window.LogContains("State Reset"));
+    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(rig.clock.SleptMs() - slept, 1110) << "the reset's pauses";
+    EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
+    ASSERT_NE(theSerialPort, nullptr);
+    EXPECT_TRUE(theSerialPort->IsOpen());
+    EXPECT_EQ(theSerialPort->BaudRate(), 9600u) << "the port is back at rest";
+    EXPECT_TRUE(fs::is_empty(rig.dir)) << "nothing created, no temporary file left";
+}
+
+TEST_F(UploadEngineTest, HeaderSplitOneAndTwoIsHandledOnce)
+{
+    rig.StartUpload();
+    rig.Sent();
+    rig.Feed({0x01});
+    EXPECT_TRUE(rig.Sent(10).empty());
+    EXPECT_EQ(StateOf(page), CUploadPage::ReceiveModuleHeader);
+    rig.Feed({0x01, 0x00});
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(StateOf(page), CUploadPage::ReceivePacket);
+    EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "data header : (1),(1),(0)"), 1);
+    EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "Digital, eeprom"), 1);
+    EXPECT_FALSE(window.LogContains("remain data"));
+}
+
+TEST_F(UploadEngineTest, ExtraBytesAfterTheHeaderAreDroppedAndPacketOneStillAsked)
+{
+    rig.StartUpload();
+    rig.Sent();
+    rig.Feed({0x01, 0x01, 0x01, 0x69, 0x01});
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_TRUE(window.LogContains("remain data"));
+    EXPECT_EQ(page.BytesDone(), 0) << "the extra bytes are not packet data";
+    // The packet that follows is collected from its first byte.
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+}
+
+TEST_F(UploadEngineTest, ClosingHeaderLogsZerosAndAnalogBeforeCompletion)
+{
+    rig.StartUpload();
+    rig.SendModule(1, 0, 1, 1);
+    rig.Finish();
+    const int header = LogAge(window, "data header : (0),(0),(0)");
+    const int analog = LogAge(window, "Analog");
+    const int complete = LogAge(window, "Upload Complete");
+    ASSERT_GE(header, 0);
+    EXPECT_LT(header, analog);
+    EXPECT_LT(analog, complete);
+    EXPECT_EQ(page.TimerTicks(), -1) << "no time-out left armed";
+}
+
+TEST_F(UploadEngineTest, CrcWrongInAnyByteIsRefusedAndAskedAgainAfterTwoSeconds)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00});
+    rig.Sent();
+    const Bytes data = PacketData(1, 1);
+    const Bytes good = MakeUploadPacket(LAST_BLOCK, data);
+    int bytesDone = 0;
+    for (int crcByte = 1026; crcByte < 1030; ++crcByte)
+    {
+        Bytes bad = good;
+        bad[std::size_t(crcByte)] ^= 0x10;
+        const auto slept = rig.clock.SleptMs();
+        rig.Feed(bad);
+        bytesDone += 1030;
+        EXPECT_EQ(rig.clock.SleptMs() - slept, 2000) << crcByte;
+        EXPECT_EQ(rig.Sent(), Request(1)) << crcByte;
+        EXPECT_EQ(window.TopLog(2),
+                  (std::vector<std::string>{"Timeout : Request retransmission (1)", "CRC Error"}));
+        EXPECT_EQ(page.BytesDone(), bytesDone) << "a refused packet is counted all the same";
+        EXPECT_EQ(StateOf(page), CUploadPage::ReceivePacket);
+    }
+    rig.Feed(good);
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Finish();
+    EXPECT_EQ(fs::file_size(rig.target), 64u + 1024u) << "only the good copy reached the file";
+}
+
+TEST_F(UploadEngineTest, PacketsWithoutTheirMarkAreRefusedEvenWithAValidCrc)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00});
+    rig.Sent();
+    rig.Feed(Bytes(1030, 0x00)); // a dead line: the CRC of zeros is zero
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(window.TopLog(2),
+              (std::vector<std::string>{"Timeout : Request retransmission (1)", "invalid data header"}));
+    Bytes wrongMark = MakeUploadPacket(2, PacketData(1, 1));
+    wrongMark[0] = 0x68;
+    rig.Feed(wrongMark);
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(page.PacketNumber(), 1);
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
+    rig.Finish();
+    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1))) << "nothing refused was written";
+}
+
+TEST_F(UploadEngineTest, PacketTenIsRequestedAsZeroAndOddSequenceBytesStillCount)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    rig.Sent();
+    for (int k = 1; k <= 9; ++k)
+        rig.Feed(MakeUploadPacket(std::uint8_t(k), PacketData(1, k)));
+    const Bytes sent = rig.Sent();
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(Bytes(sent.end() - 2, sent.end()), (Bytes{0x69, 0x00}));
+    EXPECT_EQ(window.log.front(), "[sd msg] Next packet request (10)");
+    // A sequence byte that is neither expected nor the previous one is taken as the next packet.
+    rig.Feed(MakeUploadPacket(7, PacketData(1, 10)));
+    EXPECT_EQ(rig.Sent(), Request(11));
+    EXPECT_EQ(page.PacketNumber(), 11);
+}
+
+TEST_F(UploadEngineTest, DuplicateOfThePreviousPacketIsDroppedUnwritten)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00});
+    rig.Sent();
+    const Bytes first = MakeUploadPacket(1, PacketData(1, 1));
+    rig.Feed(first);
+    EXPECT_EQ(rig.Sent(), Request(2));
+    rig.Feed(first); // the slow receiver's answer to a repeated request
+    EXPECT_TRUE(rig.Sent(10).empty()) << "no new request: packet 2 is on its way";
+    EXPECT_EQ(window.log.front(), "Duplicate packet (1) dropped");
+    EXPECT_EQ(page.PacketNumber(), 2);
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Finish();
+    const std::string file = ReadFileBytes(rig.target);
+    const Bytes d1 = PacketData(1, 1), d2 = PacketData(1, 2);
+    EXPECT_EQ(file.substr(64), ToString(d1) + ToString(d2));
+}
+
+TEST_F(UploadEngineTest, LastBlockEndsTheModuleAndTheNextStartsAtPacketOne)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    rig.Sent();
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    EXPECT_EQ(window.log.front(), "1 module download");
+    EXPECT_EQ(StateOf(page), CUploadPage::ReceiveModuleHeader);
+    rig.Feed({0x02, 0x01, 0x00});
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(page.PacketNumber(), 1);
+}
+
+TEST_F(UploadEngineTest, BytesDoneCountsWholePacketsAndTheBarsStopAtTheirMaximum)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)), 7);
+    EXPECT_EQ(page.BytesDone(), 1030);
+    EXPECT_EQ(window.positions.at(IDC_TOTAL_BAR), (1030 - 2) / 5) << "set before the last chunk";
+    page.OnTimer(kPageTimerId); // one tick: the time-out is not yet due
+    EXPECT_EQ(page.BytesDone(), 1030);
+
+    // Retransmissions can carry the count past the total; the bars hold at the top.
+    for (int k = 2; k <= 258; ++k)
+        rig.Feed(MakeUploadPacket(std::uint8_t(k % 10), PacketData(1, k)));
+    rig.Feed(MakeUploadPacket(9, PacketData(1, 259)), 1);
+    EXPECT_EQ(page.BytesDone(), 259 * 1030);
+    EXPECT_EQ(window.positions.at(IDC_TOTAL_BAR), 52838);
+    EXPECT_EQ(window.positions.at(IDC_MODULE_BAR), 52838);
+    EXPECT_EQ(window.ranges.at(IDC_MODULE_BAR), std::make_pair(0, 52838));
+}
+
+TEST_F(UploadEngineTest, EstimateRefreshesOnEveryEighthPacketAndElapsedOnEach)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    std::vector<std::string> estimates, elapsed;
+    for (int k = 1; k <= 17; ++k)
+    {
+        rig.clock.Advance(1000);
+        window.ClearHistory();
+        rig.Feed(MakeUploadPacket(std::uint8_t(k % 10), PacketData(1, k)));
+        for (const auto& event : window.events)
+        {
+            if (event.rfind("SetText 1027 ", 0) == 0)
+                estimates.push_back(std::to_string(k) + ":" + event.substr(13));
+            if (event.rfind("SetText 1028 ", 0) == 0)
+                elapsed.push_back(event.substr(13));
+        }
+    }
+    // After 8 packets (8240 bytes) in 8 s the whole upload takes 264192 * 8 / 8240 = 256 s.
+    EXPECT_EQ(estimates, (std::vector<std::string>{"8: 04 m 16 s", "16: 04 m 16 s"}));
+    EXPECT_EQ(elapsed.size(), 17u);
+    EXPECT_EQ(elapsed.back(), " 00 m 17 s");
+    ASSERT_EQ(window.progress.size(), 1u);
+    EXPECT_EQ(window.progress.back().packet, 17);
+    EXPECT_EQ(window.progress.back().estimatedSeconds, 256);
+}
+
+TEST_F(UploadEngineTest, TripleP_IsAnErrorReportOnlyOutsideAPacket)
+{
+    rig.Feed({'P', 'P', 'P'});
+    EXPECT_EQ(window.BoxTexts(), (std::vector<std::string>{"Error Happened", "Please, select a file to save"}));
+    window.ClearHistory();
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    rig.Sent();
+    window.ClearHistory();
+
+    // Packet data that happens to begin a chunk with three 'P's is data.
+    Bytes data = PacketData(1, 1);
+    std::fill(data.begin() + 98, data.begin() + 101, 'P');
+    rig.Feed(MakeUploadPacket(1, data));
+    EXPECT_EQ(rig.Sent(), Request(2));
+    EXPECT_TRUE(window.boxes.empty());
+
+    // At a packet's start it is the receiver's report; the bytes are still collected.
+    rig.Feed({'P', 'P', 'P'});
+    EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Error Happened"});
+    EXPECT_EQ(page.BytesDone(), 1033);
+}
+
+TEST_F(UploadEngineTest, MissingPacketIsAskedForAgainAfterTheTimeout)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x01});
+    rig.Sent();
+    rig.Feed(Bytes(500, 0x69)); // half a packet, then silence
+    for (int tick = 1; tick <= 10; ++tick)
+        page.OnTimer(kPageTimerId);
+    EXPECT_TRUE(rig.Sent(10).empty());
+    page.OnTimer(kPageTimerId);
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(window.log.front(), "Timeout : Request retransmission (1)");
+    EXPECT_EQ(window.positions.at(IDC_PACKET_BAR), 0);
+    EXPECT_EQ(page.TimerTicks(), 10) << "armed again for the repeated request";
+    // The repeated request is served from the packet's first byte.
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+}
+
+TEST_F(UploadEngineTest, MissingModuleHeaderIsAskedForAgain)
+{
+    rig.StartUpload();
+    EXPECT_EQ(rig.Sent(), (Bytes{VR520_READY, FUNC_UPLOAD_DIGITAL, HEADER_REQUEST}));
+    rig.Feed({0x01}); // a stray byte, then silence
+    for (int tick = 1; tick <= 11; ++tick)
+        page.OnTimer(kPageTimerId);
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    EXPECT_EQ(window.log.front(), "Timeout : Request module header");
+    rig.Feed({0x01, 0x01, 0x00});
+    EXPECT_EQ(rig.Sent(), Request(1));
+    EXPECT_EQ(page.ModuleSize(), 2048) << "the header was read whole, not from the stray byte";
+}
+
+TEST_F(UploadEngineTest, TimeoutOutsideATransferOnlyStopsTheTimer)
+{
+    rig.Browse();
+    page.StartTimer(0, 0);
+    page.OnTimer(kPageTimerId);
+    EXPECT_EQ(page.TimerTicks(), -1);
+    EXPECT_TRUE(rig.Sent(10).empty());
+}
