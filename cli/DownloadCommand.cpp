@@ -1,14 +1,78 @@
+// kavdm download IMAGE --port DEV: serves the receiver a BIN or STB image, the
+// way the DOWNLOAD page does, until the transfer ends.
 #include "cli/Commands.h"
+#include "cli/TransferRunner.h"
+#include "image/ImageLoader.h"
+#include "image/ImageScan.h"
+#include "ui/DownloadPage.h"
 
-#include <iostream>
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+struct DownloadArguments
+{
+    std::string image;
+    TransferOptions transfer;
+    double waitSeconds = 0;
+};
+
+int RunDownload(const DownloadArguments& args, const CLI::App& command)
+{
+    // Refuse an image the receiver could not be served from before waiting for it.
+    {
+        CImageFile image;
+        const ImageLoadResult load = LoadImage(args.image, image);
+        if (!load.bOk)
+        {
+            std::fprintf(stderr, "kavdm download: %s\n", load.strMessage.c_str());
+            return kExitFailed;
+        }
+        const ImageScanResult scan = ScanImageForDownload(image);
+        if (scan.nModuleKinds == kKindsInvalid)
+        {
+            std::fprintf(stderr, "kavdm download: %s%s%s\n", load.bStb ? "STB file is invalid." : "BIN file is invalid.",
+                         scan.strInvalidReason.empty() ? "" : " ", scan.strInvalidReason.c_str());
+            return kExitFailed;
+        }
+    }
+
+    TransferOptions options = args.transfer;
+    if (command.count("--wait") > 0)
+        options.waitSeconds = args.waitSeconds;
+    CTransferRunner runner("download");
+    const TransferOutcome outcome = runner.Run(
+        options, [](CPageWindow* window, CDeliveryGate* gate) { return new CDownloadPage(window, gate); },
+        [&args](CInfoPage& page) {
+            auto& download = static_cast<CDownloadPage&>(page);
+            download.OnBrowse(args.image);
+            return download.State() == CDownloadPage::WaitReady;
+        });
+    if (outcome == TransferOutcome::Completed)
+        std::fprintf(stderr, "kavdm download: complete\n");
+    else if (outcome == TransferOutcome::Failed)
+        std::fprintf(stderr, "kavdm download: the transfer ended without completing\n");
+    return ExitCodeFor(outcome, runner.Signal());
+}
+} // namespace
 
 void AddDownloadCommand(CLI::App& app, CommandAction& action)
 {
-    auto* command = app.add_subcommand("download", "(not built yet)");
-    command->callback([&action] {
-        action = [] {
-            std::cerr << "kavdm download: not built yet\n";
-            return kExitFailed;
-        };
-    });
+    auto args = std::make_shared<DownloadArguments>();
+    auto* command = app.add_subcommand("download", "send a BIN or STB image to the receiver");
+    command->add_option("IMAGE", args->image, "the image file (.bin or .stb)")->required();
+    command->add_option("--port", args->transfer.port, "COMn or a serial device path (mapped to COM2)")
+        ->required()
+        ->type_name("DEV");
+    command->add_option("--baud", args->transfer.baudRate, "rate the receiver is asked to switch to")
+        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
+        ->default_val(9600);
+    command->add_option("--wait", args->waitSeconds, "give up (exit 3) when the receiver has not started by then")
+        ->check(CLI::PositiveNumber)
+        ->type_name("SECONDS");
+    command->add_flag("--verbose", args->transfer.verbose, "print the page's log lines");
+    command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
+                    "128+N on signal N.");
+    command->callback([&action, args, command] { action = [args, command] { return RunDownload(*args, *command); }; });
 }

@@ -1,0 +1,164 @@
+#include "cli/ConsoleWindow.h"
+
+#include "protocol/ProtocolThread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace
+{
+// A box on a terminal does not wait for anyone's OK, but the steps after a box
+// were written for a user who takes a moment: the reset after "Download
+// Complete" purges the port's queues, and on a pseudo-terminal that discards
+// bytes the far side has not read yet (the end message). This short pause
+// stands for the OK.
+constexpr auto kBoxSettleTime = std::chrono::milliseconds(20);
+
+std::string MinutesSeconds(std::int64_t seconds)
+{
+    if (seconds < 0)
+        seconds = 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string Rate(double bytesPerSecond)
+{
+    char text[32];
+    if (bytesPerSecond >= 1024.0)
+        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    return text;
+}
+} // namespace
+
+CConsoleWindow::CConsoleWindow(const Options& options, CProtocolThread* thread)
+    : m_options(options), m_pThread(thread)
+{
+}
+
+CConsoleWindow::~CConsoleWindow()
+{
+    if (m_pThread)
+        for (const auto& [id, threadTimer] : m_timers)
+            m_pThread->StopTimer(threadTimer);
+}
+
+void CConsoleWindow::InsertLog(int id, const std::string& text)
+{
+    (void)id;
+    if (!m_options.verbose)
+        return;
+    EndProgressLine();
+    std::fprintf(m_options.out, "  %s\n", text.c_str());
+}
+
+void CConsoleWindow::MessageBox(const std::string& text, BoxIcon icon)
+{
+    MessageBoxDetail(text, icon, "");
+}
+
+void CConsoleWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)
+{
+    if (m_bTransferEnded && !m_options.verbose)
+        return;
+    EndProgressLine();
+    const char* label = icon == BoxIcon::Information ? "info" : icon == BoxIcon::Error ? "error" : "warning";
+    std::fprintf(m_options.out, "%s: %s\n", label, text.c_str());
+    std::istringstream lines(detail);
+    for (std::string line; std::getline(lines, line);)
+        std::fprintf(m_options.out, "  %s\n", line.c_str());
+    std::fflush(m_options.out);
+    std::this_thread::sleep_for(kBoxSettleTime);
+}
+
+void CConsoleWindow::SetTimer(int id, int periodMs)
+{
+    if (!m_pThread)
+        return;
+    KillTimer(id);
+    m_timers[id] = m_pThread->StartTimer(std::chrono::milliseconds(periodMs), [this, id] {
+        if (onTimer)
+            onTimer(id);
+    });
+}
+
+void CConsoleWindow::KillTimer(int id)
+{
+    const auto it = m_timers.find(id);
+    if (it == m_timers.end())
+        return;
+    if (m_pThread)
+        m_pThread->StopTimer(it->second);
+    m_timers.erase(it);
+}
+
+void CConsoleWindow::TransferStarted()
+{
+    m_nLastModule = 0;
+    m_nLastDecile = -1;
+    if (onTransferStarted)
+        onTransferStarted();
+}
+
+std::string CConsoleWindow::FormatProgress(const TransferProgress& p)
+{
+    const std::int64_t done = p.totalBytes > 0 ? std::min(p.bytesDone, p.totalBytes) : p.bytesDone;
+    const int percent = p.totalBytes > 0 ? int(done * 100 / p.totalBytes) : 0;
+    const double rate = p.elapsedSeconds > 0 ? double(p.bytesDone) / double(p.elapsedSeconds) : 0.0;
+    char text[160];
+    std::snprintf(text, sizeof text, "module %d  packet %d  %lld/%lld bytes (%d%%)  %s  %s / %s", p.module, p.packet,
+                  static_cast<long long>(done), static_cast<long long>(p.totalBytes), percent,
+                  p.elapsedSeconds > 0 ? Rate(rate).c_str() : "-", MinutesSeconds(p.elapsedSeconds).c_str(),
+                  p.estimatedSeconds > 0 ? MinutesSeconds(p.estimatedSeconds).c_str() : "--:--");
+    return text;
+}
+
+void CConsoleWindow::ShowProgress(const TransferProgress& progress)
+{
+    const std::string line = FormatProgress(progress);
+    if (m_options.progressBar)
+    {
+        constexpr int kBarWidth = 24;
+        const std::int64_t total = std::max<std::int64_t>(progress.totalBytes, 1);
+        const int filled = int(std::min<std::int64_t>(progress.bytesDone, total) * kBarWidth / total);
+        std::string bar(std::size_t(filled), '#');
+        bar.resize(kBarWidth, '.');
+        std::fprintf(m_options.out, "\r[%s] %s\x1b[K", bar.c_str(), line.c_str());
+        std::fflush(m_options.out);
+        m_bProgressShown = true;
+        return;
+    }
+    // Plain lines: one when a module starts and one every tenth of the transfer.
+    const int decile =
+        progress.totalBytes > 0 ? int(std::min<std::int64_t>(progress.bytesDone * 10 / progress.totalBytes, 10)) : 0;
+    if (progress.module != m_nLastModule || decile != m_nLastDecile)
+    {
+        m_nLastModule = progress.module;
+        m_nLastDecile = decile;
+        std::fprintf(m_options.out, "%s\n", line.c_str());
+        std::fflush(m_options.out);
+    }
+}
+
+void CConsoleWindow::TransferEnded(bool completed)
+{
+    EndProgressLine();
+    m_bTransferEnded = true;
+    if (onTransferEnded)
+        onTransferEnded(completed);
+}
+
+void CConsoleWindow::EndProgressLine()
+{
+    if (m_bProgressShown)
+    {
+        std::fputc('\n', m_options.out);
+        m_bProgressShown = false;
+    }
+}

@@ -1,0 +1,71 @@
+// The window layer of `kavdm`: a page drawn on the terminal. Message boxes are
+// printed and the program goes on (the console has no one to press OK); log
+// lines are printed with --verbose; a transfer's progress goes to stderr as a
+// bar that redraws itself on a terminal, as plain lines otherwise. Transfer
+// milestones are handed to the runner through callbacks.
+//
+// Called on the protocol thread only; prints to the stream it was given.
+#pragma once
+
+#include "ui/PageWindow.h"
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+class CProtocolThread;
+
+class CConsoleWindow : public CPageWindow
+{
+public:
+    struct Options
+    {
+        bool verbose = false;      // print the page's log lines
+        bool progressBar = false;  // redraw one progress line (a terminal) rather than print lines
+        std::FILE* out = stderr;
+    };
+
+    // Timer ticks become steps on `thread` that call `onTimer(id)`.
+    CConsoleWindow(const Options& options, CProtocolThread* thread);
+    ~CConsoleWindow() override;
+
+    std::function<void(int)> onTimer;
+    std::function<void()> onTransferStarted;
+    std::function<void(bool)> onTransferEnded;
+
+    void SetRange(int, int, int) override {}
+    void SetPos(int, int) override {}
+    void SetCheck(int, bool) override {}
+    void SetText(int, const std::string&) override {}
+    void SetColor(int, ColorRef) override {}
+    void SetHighlight(int, bool) override {}
+    void PlayAnimation(int, int, int, int) override {}
+    void StopAnimation(int) override {}
+    void InsertLog(int id, const std::string& text) override;
+    void MessageBox(const std::string& text, BoxIcon icon) override;
+    void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail) override;
+    void SetTimer(int id, int periodMs) override;
+    void KillTimer(int id) override;
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    void Beep(int, int) override {}
+    void TransferStarted() override;
+    void ShowProgress(const TransferProgress& progress) override;
+    void TransferEnded(bool completed) override;
+
+    // The progress line as shown, for tests: "module 2  packet 37  ...".
+    static std::string FormatProgress(const TransferProgress& progress);
+
+private:
+    void EndProgressLine();
+
+    Options m_options;
+    CProtocolThread* m_pThread;
+    std::map<int, int> m_timers; // window timer id -> protocol thread timer id
+    bool m_bProgressShown = false;
+    // Once the outcome is known the page's reset may still report (a receiver
+    // that has gone closes its line): such boxes are printed with --verbose only.
+    bool m_bTransferEnded = false;
+    int m_nLastModule = 0;
+    int m_nLastDecile = -1;
+};

@@ -1,0 +1,177 @@
+#include "cli/TransferRunner.h"
+
+#include "cli/Commands.h"
+#include "cli/ConsoleWindow.h"
+#include "protocol/ProtocolThread.h"
+#include "serial/PortNames.h"
+#include "serial/SerialPort.h"
+#include "ui/InfoPage.h"
+#include "ui/LinkSettings.h"
+
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <unistd.h>
+
+namespace
+{
+constexpr int kPathPortNumber = 2; // a device path given as --port becomes COM2
+constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+
+// What the page reports, read by the waiting main thread.
+struct CRunState
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;
+    std::optional<bool> ended; // completed or not
+};
+} // namespace
+
+int ResolvePortArgument(const std::string& port, std::string& error)
+{
+    if (port.size() > 3 && std::toupper(static_cast<unsigned char>(port[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(port[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(port[2])) == 'M')
+    {
+        const std::string digits = port.substr(3);
+        if (digits.size() <= 3 && digits.find_first_not_of("0123456789") == std::string::npos)
+        {
+            const int number = std::stoi(digits);
+            if (number >= 1)
+                return number;
+        }
+        error = "not a port: " + port + " (use COM1, COM2, ... or a device path)";
+        return 0;
+    }
+    if (port.empty() || port[0] != '/')
+    {
+        error = "not a port: \"" + port + "\" (use COM1, COM2, ... or a device path such as /dev/ttyUSB0)";
+        return 0;
+    }
+    SetPortDevice(kPathPortNumber, port);
+    return kPathPortNumber;
+}
+
+int ExitCodeFor(TransferOutcome outcome, int signal)
+{
+    switch (outcome)
+    {
+    case TransferOutcome::Completed:
+        return kExitOk;
+    case TransferOutcome::TimedOut:
+        return kExitTimedOut;
+    case TransferOutcome::Interrupted:
+        return 128 + signal;
+    case TransferOutcome::Failed:
+        break;
+    }
+    return kExitFailed;
+}
+
+TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageFactory& makePage,
+                                     const PageStart& start)
+{
+    std::string error;
+    const int portNumber = ResolvePortArgument(options.port, error);
+    if (portNumber == 0)
+    {
+        std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
+        return TransferOutcome::Failed;
+    }
+
+    // Signals are taken by this thread alone: block them before any thread starts.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+    CRunState state;
+    CProtocolThread thread;
+    CConsoleWindow::Options windowOptions;
+    windowOptions.verbose = options.verbose;
+    windowOptions.progressBar = isatty(STDERR_FILENO) != 0;
+    CConsoleWindow window(windowOptions, &thread);
+    window.onTransferStarted = [&state] {
+        std::lock_guard lock(state.mutex);
+        state.started = true;
+        state.changed.notify_all();
+    };
+    window.onTransferEnded = [&state](bool completed) {
+        std::lock_guard lock(state.mutex);
+        if (!state.ended)
+            state.ended = completed;
+        state.changed.notify_all();
+    };
+
+    CInfoPage* page = nullptr;
+    bool ready = false;
+    thread.RunDelivery([&] {
+        theLinkSettings = kInitialLinkSettings;
+        theLinkSettings.portIndex = portNumber - 1;
+        page = makePage(&window, &thread);
+        window.onTimer = [page](int id) { page->OnTimer(id); };
+        page->OnInitDialog();
+        page->OnActivatePage();
+        page->SetBaudRate(options.baudRate);
+        // A port that would not open was reported by the page; nothing can come.
+        ready = theSerialPort && theSerialPort->IsOpen() && start(*page);
+    });
+
+    TransferOutcome outcome = TransferOutcome::Failed;
+    if (ready)
+    {
+        std::fprintf(stderr, "kavdm %s: waiting for the receiver on %s (%s)\n", m_strWhat.c_str(),
+                     PortName(portNumber).c_str(), PortDevicePath(portNumber).c_str());
+        const auto deadline =
+            options.waitSeconds ? std::chrono::steady_clock::now() +
+                                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                          std::chrono::duration<double>(*options.waitSeconds))
+                                : std::chrono::steady_clock::time_point::max();
+        for (;;)
+        {
+            {
+                std::unique_lock lock(state.mutex);
+                state.changed.wait_for(lock, kSignalPoll, [&] { return state.ended.has_value(); });
+                if (state.ended)
+                {
+                    outcome = *state.ended ? TransferOutcome::Completed : TransferOutcome::Failed;
+                    break;
+                }
+                if (!state.started && std::chrono::steady_clock::now() >= deadline)
+                {
+                    outcome = TransferOutcome::TimedOut;
+                    std::fprintf(stderr, "kavdm %s: the receiver did not start within %g seconds\n",
+                                 m_strWhat.c_str(), *options.waitSeconds);
+                    break;
+                }
+            }
+            const timespec noWait{0, 0};
+            const int signal = sigtimedwait(&signals, nullptr, &noWait);
+            if (signal > 0)
+            {
+                m_nSignal = signal;
+                outcome = TransferOutcome::Interrupted;
+                std::fprintf(stderr, "\nkavdm %s: interrupted, closing the port\n", m_strWhat.c_str());
+                break;
+            }
+        }
+    }
+
+    // The page goes on the protocol thread, taking the port with it.
+    thread.RunDelivery([&] {
+        window.onTimer = nullptr;
+        delete page;
+        delete theSerialPort;
+        theSerialPort = nullptr;
+    });
+    thread.Stop();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return outcome;
+}

@@ -1,0 +1,59 @@
+// Runs one page-driven transfer from the command line: `kavdm download` and
+// `kavdm upload` share it. It maps the --port value to a COM number, starts the
+// protocol thread, creates and initialises the page on it, lets the caller
+// prepare the page (Browse), and then waits - the command line's main thread is
+// no window thread, so it may - until the page reports the transfer's end, the
+// --wait time passes before the receiver started, or SIGINT/SIGTERM arrives.
+// The page is deleted on the protocol thread, which closes the port.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class CInfoPage;
+class CPageWindow;
+class CDeliveryGate;
+
+struct TransferOptions
+{
+    std::string port;                   // "COMn" or a device path
+    int baudRate = 9600;                // the rate the receiver is asked to switch to
+    std::optional<double> waitSeconds;  // how long to wait for the receiver to start
+    bool verbose = false;               // print the page's log lines
+};
+
+enum class TransferOutcome
+{
+    Completed,   // the transfer ended complete
+    Failed,      // the page reset without completing, or could not start
+    TimedOut,    // --wait passed before the receiver started
+    Interrupted, // SIGINT or SIGTERM
+};
+
+// Maps "COMn" (any case, n >= 1) to n, and a device path to COM2 pointed at
+// that path (SetPortDevice). Returns 0 and fills `error` for anything else.
+int ResolvePortArgument(const std::string& port, std::string& error);
+
+class CTransferRunner
+{
+public:
+    using PageFactory = std::function<CInfoPage*(CPageWindow*, CDeliveryGate*)>;
+    // Runs on the protocol thread after the page's initialisation: prepares it
+    // (e.g. Browse). False when the page cannot serve a receiver.
+    using PageStart = std::function<bool(CInfoPage&)>;
+
+    // `what` names the transfer in messages ("download", "upload").
+    explicit CTransferRunner(std::string what) : m_strWhat(std::move(what)) {}
+
+    TransferOutcome Run(const TransferOptions& options, const PageFactory& makePage, const PageStart& start);
+    // The signal that interrupted the run (0 if none).
+    int Signal() const { return m_nSignal; }
+
+private:
+    std::string m_strWhat;
+    int m_nSignal = 0;
+};
+
+// The process exit code of an outcome: 0, 1, 3, or 128 + the signal.
+int ExitCodeFor(TransferOutcome outcome, int signal);

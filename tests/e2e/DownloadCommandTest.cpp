@@ -1,0 +1,163 @@
+// `kavdm download` against `kavdm receiver --pty`, both as processes with real
+// timing: whole images arrive byte for byte, faults end with the right exit
+// code, and the command's own refusals, time-out and interruption.
+#include "image/ModuleKind.h"
+#include "image/StbCodec.h"
+#include "support/CommandProcess.h"
+#include "support/DownloadHarness.h"
+#include "support/ReceiverProcess.h"
+#include "support/ScriptedLine.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace std::chrono_literals;
+using testsupport::CCommandProcess;
+using testsupport::CReceiverProcess;
+using testsupport::MakeImage;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace
+{
+class DownloadCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { m_strFolder = testsupport::MakeTempDir(); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_strFolder, ignored);
+    }
+
+    std::string Write(const std::string& name, const Bytes& bytes)
+    {
+        const std::string path = m_strFolder + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+    Bytes Read(const std::string& name)
+    {
+        std::ifstream in(m_strFolder + "/" + name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Runs the receiver with `receiverArgs` and `kavdm download IMAGE` against it;
+    // returns the download's exit code and keeps both outputs.
+    int Download(const std::string& image, const std::vector<std::string>& receiverArgs,
+                 const std::vector<std::string>& downloadArgs = {"--baud", "115200"})
+    {
+        std::string error;
+        std::vector<std::string> args = {"--save", m_strFolder + "/received.bin", "--timeout", "10"};
+        args.insert(args.end(), receiverArgs.begin(), receiverArgs.end());
+        if (!m_receiver.Start(KAVDM_BINARY, args, error))
+        {
+            ADD_FAILURE() << "receiver: " << error;
+            return -1;
+        }
+        std::vector<std::string> argv = {KAVDM_BINARY, "download", image, "--port", m_receiver.PtyPath(), "--wait",
+                                         "20"};
+        argv.insert(argv.end(), downloadArgs.begin(), downloadArgs.end());
+        const int code = testsupport::RunCommand(argv, m_strOutput, 120s);
+        m_nReceiverExit = m_receiver.Wait(15s);
+        return code;
+    }
+
+    std::string m_strFolder;
+    std::string m_strOutput;
+    CReceiverProcess m_receiver;
+    int m_nReceiverExit = -1;
+};
+
+ModuleHeader Header(ModuleKind kind, std::uint32_t length = 0)
+{
+    return MakeModuleHeader(kind, length);
+}
+} // namespace
+
+TEST_F(DownloadCommandTest, BinImageOfSeveralModulesArrivesByteExactAt115200)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::DigitalEeprom), Header(ModuleKind::Analog),
+                                   Header(ModuleKind::DigitalEeprom)});
+    const int code = Download(Write("mixed.bin", image), {"--rate", "115200"});
+    EXPECT_EQ(code, 0) << m_strOutput;
+    EXPECT_EQ(m_nReceiverExit, 0) << m_receiver.Stderr();
+    EXPECT_EQ(Read("received.bin"), image);
+    EXPECT_NE(m_strOutput.find("Download Complete"), std::string::npos) << m_strOutput;
+}
+
+TEST_F(DownloadCommandTest, StbImageOfSeveralModulesArrivesByteExactAt115200)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 40000), Header(ModuleKind::Firmware, 3000)});
+    const auto stb = EncodeStb(image);
+    ASSERT_TRUE(stb.ok());
+    const int code = Download(Write("fw.stb", stb.stream), {"--rate", "115200"}, {"--baud", "115200", "--verbose"});
+    EXPECT_EQ(code, 0) << m_strOutput;
+    EXPECT_EQ(m_nReceiverExit, 0) << m_receiver.Stderr();
+    EXPECT_EQ(Read("received.bin"), image);
+    EXPECT_NE(m_strOutput.find("[sd msg] download program"), std::string::npos) << "--verbose prints the log";
+}
+
+TEST_F(DownloadCommandTest, RestartMidTransferStillCompletes)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 20000)});
+    const int code = Download(Write("fw.bin", image), {"--rate", "57600", "--fault", "restart:5"}, {"--baud", "57600"});
+    EXPECT_EQ(code, 0) << m_strOutput;
+    EXPECT_EQ(m_nReceiverExit, 0) << m_receiver.Stderr();
+    EXPECT_EQ(Read("received.bin"), image);
+}
+
+TEST_F(DownloadCommandTest, StatusReportEndsTheDownloadAsFailed)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 20000)});
+    const int code = Download(Write("fw.bin", image), {"--fault", "status:3:W"});
+    EXPECT_EQ(code, 1) << m_strOutput;
+    EXPECT_NE(m_strOutput.find("ERROR  : Checksum check"), std::string::npos) << m_strOutput;
+}
+
+TEST_F(DownloadCommandTest, ImageWithoutAModuleIsRefusedBeforeWaiting)
+{
+    std::string output;
+    const std::string path = Write("tiny.bin", MakeImage({Header(ModuleKind::Firmware, 100)}));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "/dev/null"}, output, 30s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_NE(output.find("BIN file is invalid."), std::string::npos) << output;
+
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", m_strFolder + "/missing.bin", "--port", "COM2"},
+                                      output, 30s),
+              1);
+}
+
+TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
+{
+    std::string output;
+    const std::string path = Write("fw.bin", MakeImage({Header(ModuleKind::Firmware, 5000)}));
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "COM2", "--baud", "1234"}, output,
+                                      30s),
+              2);
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path}, output, 30s), 2);
+}
+
+TEST_F(DownloadCommandTest, SilentReceiverTimesOutAndSignalsCloseCleanly)
+{
+    testsupport::CScriptedLine line(9); // a line nobody talks on
+    const std::string path = Write("fw.bin", MakeImage({Header(ModuleKind::Firmware, 5000)}));
+    std::string output;
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", line.Path(), "--wait", "1"}, output,
+                                      30s),
+              3)
+        << output;
+
+    CCommandProcess process;
+    ASSERT_TRUE(process.Start({KAVDM_BINARY, "download", path, "--port", line.Path()}));
+    std::this_thread::sleep_for(500ms);
+    process.Signal(SIGINT);
+    EXPECT_EQ(process.Wait(10s), 128 + SIGINT) << process.Output();
+    EXPECT_NE(process.Output().find("interrupted"), std::string::npos) << process.Output();
+}
