@@ -65,6 +65,23 @@ bool CSerialLink::IsOpen() const
     return m_deviceState == DeviceState::Open;
 }
 
+bool CSerialLink::WaitForMonitorStart(std::uint64_t generation)
+{
+    std::unique_lock lock(m_deviceMutex);
+    m_deviceChanged.wait(lock, [&] {
+        return m_nStartedGeneration >= generation || m_deviceState != DeviceState::Open ||
+               m_nGeneration != generation;
+    });
+    return m_deviceState == DeviceState::Open && m_nGeneration == generation;
+}
+
+void CSerialLink::StartMonitor(std::uint64_t generation)
+{
+    std::lock_guard lock(m_deviceMutex);
+    m_nStartedGeneration = generation;
+    m_deviceChanged.notify_all();
+}
+
 CSerialLink::CDeviceUse::~CDeviceUse()
 {
     if (m_pLink != nullptr)

@@ -42,6 +42,10 @@ public:
     // progress to end and closes. Never waits for a delivery. Idempotent.
     void Close();
     bool IsOpen() const;
+    // The monitor thread of `generation` starts its work only once the port has
+    // finished opening (a delivery may delete the port). False: closed meanwhile.
+    bool WaitForMonitorStart(std::uint64_t generation);
+    void StartMonitor(std::uint64_t generation);
 
     // A short use of the descriptor; invalid (fd() < 0) once the device is closing.
     class CDeviceUse
@@ -121,6 +125,7 @@ private:
     int m_nFd = -1;
     int m_nUsers = 0;
     std::uint64_t m_nGeneration = 0;
+    std::uint64_t m_nStartedGeneration = 0;
     int m_nWakeFd = -1;
 
     std::mutex m_writeMutex; // one writer at a time

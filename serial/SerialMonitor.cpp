@@ -3,6 +3,7 @@
 #include "serial/SerialLink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <pthread.h>
 #include <poll.h>
@@ -22,7 +23,29 @@ constexpr int kNiceValues[] = {-20, -10, -5, -1};
 // given this many short pauses before it counts as gone, so it cannot spin.
 constexpr int kEmptyReadsBeforeLost = 1000;
 constexpr useconds_t kEmptyReadPauseUs = 1000;
+std::atomic<int> theRunningMonitors{0};
+
+// Counts the thread as ended when its body leaves, however it leaves.
+struct CMonitorEndNote
+{
+    ~CMonitorEndNote() { NoteMonitorThreadEnded(); }
+};
 } // namespace
+
+int MonitorThreadsRunning()
+{
+    return theRunningMonitors.load(std::memory_order_acquire);
+}
+
+void NoteMonitorThreadStarting()
+{
+    theRunningMonitors.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void NoteMonitorThreadEnded()
+{
+    theRunningMonitors.fetch_sub(1, std::memory_order_acq_rel);
+}
 
 void RaiseMonitorPriority()
 {
@@ -40,6 +63,9 @@ void RaiseMonitorPriority()
 
 void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
 {
+    const CMonitorEndNote endNote;
+    if (!link->WaitForMonitorStart(generation))
+        return;
     RaiseMonitorPriority();
     char block[kBlockBytes];
     int emptyReads = 0;

@@ -93,17 +93,23 @@ int CSerialPort::Open()
         m_pLink->Close();
         return 0;
     }
+    NoteMonitorThreadStarting();
     try
     {
         m_monitorThread = std::thread(MonitorThread, m_pLink, generation);
     }
     catch (const std::system_error& failure)
     {
+        NoteMonitorThreadEnded();
         m_pLink->Close();
         m_nLastError = failure.code().value();
         m_strLastErrorDetail = "cannot start the monitor thread";
         return 0;
     }
+    // Only now may a delivery run, and it may delete this port at once: the
+    // block is held locally and nothing of the object is touched afterwards.
+    const std::shared_ptr<CSerialLink> link = m_pLink;
+    link->StartMonitor(generation);
     return 1;
 }
 

@@ -13,8 +13,9 @@ void CSerialRecorder::OnReceive(const char* data, int length)
             m_deliveries.emplace_back(data, std::size_t(length));
         m_nBytes += std::size_t(std::max(length, 0));
         m_lastThread = std::this_thread::get_id();
+        // Notified under the lock: a waiter that wakes may destroy the recorder.
+        m_changed.notify_all();
     }
-    m_changed.notify_all();
     if (onReceive)
         onReceive(data, length);
 }
@@ -25,8 +26,8 @@ void CSerialRecorder::OnPortLost(int error)
         std::lock_guard lock(m_mutex);
         ++m_nLost;
         m_nLostError = error;
+        m_changed.notify_all();
     }
-    m_changed.notify_all();
 }
 
 bool CSerialRecorder::WaitForBytes(std::size_t bytes, std::chrono::milliseconds timeout)

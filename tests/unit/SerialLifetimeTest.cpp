@@ -1,6 +1,7 @@
 // Closing and deleting ports while their monitor threads run, deliveries that
 // delete their own port, and devices that go away. Run under ASan and TSan.
 #include "serial/PortNames.h"
+#include "serial/SerialMonitor.h"
 #include "serial/SerialPort.h"
 #include "support/PtyPair.h"
 #include "support/SerialRecorder.h"
@@ -70,6 +71,7 @@ TEST_F(SerialLifetimeTest, ClosingWhileTheMonitorWaitsEndsItWithoutDelivery)
     auto* port = OpenPort(&m_recorder);
     std::this_thread::sleep_for(20ms); // the monitor is waiting in poll
     EXPECT_TRUE(FinishesWithin(5s, [port] { delete port; }));
+    EXPECT_EQ(MonitorThreadsRunning(), 0); // an idle monitor is waited for
     EXPECT_TRUE(m_recorder.Deliveries().empty());
     // The device was released: the same port opens again at once.
     auto* again = OpenPort(&m_recorder);
@@ -93,23 +95,33 @@ TEST_F(SerialLifetimeTest, OwnerDeletesAndReplacesThePortInsideItsDelivery)
 {
     // A page reset: the delivery deletes the port it came from and opens a new one.
     CSerialRecorder newOwner;
+    std::promise<CForwardingSerialPort*> replaced;
+    auto replacement = replaced.get_future();
     std::atomic<int> resets{0};
     m_recorder.onReceive = [&](const char*, int) {
         if (resets++ != 0)
             return;
         delete theSerialPort;
         theSerialPort = OpenPort(&newOwner);
+        replaced.set_value(theSerialPort);
     };
-    theSerialPort = OpenPort(&m_recorder);
+    // Stored before the monitor starts, so the delivery sees it.
+    theSerialPort = new CForwardingSerialPort(&m_recorder);
+    ASSERT_EQ(theSerialPort->SetParamsAndOpen(kTestPort, 9600, 8, 0, 0), 1);
     ASSERT_TRUE(m_pty.Send(std::string(250, 'A')));
-    ASSERT_TRUE(m_recorder.WaitForBytes(1));
+    ASSERT_EQ(replacement.wait_for(5s), std::future_status::ready);
+    CForwardingSerialPort* port = replacement.get();
     std::this_thread::sleep_for(50ms);
     // The old port delivered nothing after its deletion.
     EXPECT_EQ(m_recorder.AllBytes(), std::string(100, 'A'));
     EXPECT_EQ(resets.load(), 1);
     ASSERT_TRUE(m_pty.Send("new"));
     ASSERT_TRUE(newOwner.WaitForBytes(3));
-    EXPECT_EQ(newOwner.AllBytes().substr(newOwner.AllBytes().size() - 3), "new");
+    const std::string received = newOwner.AllBytes();
+    EXPECT_EQ(received.substr(received.size() - 3), "new");
+    // Idle now: deleting waits for the monitor thread, so newOwner may go.
+    EXPECT_TRUE(FinishesWithin(5s, [port] { delete port; }));
+    theSerialPort = nullptr;
 }
 
 TEST_F(SerialLifetimeTest, OwnerDeletesThePortInsideAGatedDelivery)
@@ -178,10 +190,13 @@ TEST_F(SerialLifetimeTest, DeletionFromAnotherThreadDuringDeliveriesIsClean)
         std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
         EXPECT_TRUE(FinishesWithin(5s, [port] { delete port; })) << "round " << round;
         sender.join();
+        // A delivery under way when the port was deleted still ends in the owner;
+        // it must outlive that, so wait for the monitor thread to end.
+        for (int i = 0; i < 500 && MonitorThreadsRunning() != 0; ++i)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(MonitorThreadsRunning(), 0) << "a monitor thread outlived its port";
         m_pty.ReceiveAvailable(1ms);
         ::tcflush(m_pty.SlaveFd(), TCIOFLUSH);
-        // The owner outlives the delivery in progress: let a detached monitor finish.
-        std::this_thread::sleep_for(5ms);
     }
 }
 

@@ -35,8 +35,14 @@ protected:
     std::unique_ptr<CForwardingSerialPort> OpenPort(CSerialOwner* owner, CDeliveryGate* gate = nullptr)
     {
         auto port = std::make_unique<CForwardingSerialPort>(owner, gate);
-        EXPECT_EQ(port->SetParamsAndOpen(kTestPort, 9600, 8, 0, 0), 1) << port->LastErrorText();
+        Open(*port);
         return port;
+    }
+    // Separate from the construction, so that a delivery hook may use the
+    // pointer: the monitor thread starts only here.
+    static void Open(CSerialPort& port)
+    {
+        EXPECT_EQ(port.SetParamsAndOpen(kTestPort, 9600, 8, 0, 0), 1) << port.LastErrorText();
     }
 
     static std::string Pattern(std::size_t length)
@@ -115,7 +121,8 @@ TEST_F(SerialReceiveTest, PurgeDropsBytesHeldInTheRingAndTheDriver)
         std::this_thread::sleep_for(50ms);
         port->Purge();
     };
-    port = OpenPort(&m_recorder);
+    port = std::make_unique<CForwardingSerialPort>(&m_recorder);
+    Open(*port);
     ASSERT_TRUE(m_pty.Send(std::string(150, 'A')));
     ASSERT_TRUE(m_recorder.WaitForBytes(100));
     ASSERT_TRUE(m_pty.Send(std::string(20, 'B')));
@@ -132,7 +139,8 @@ TEST_F(SerialReceiveTest, SetOwnerSwitchesTheNextDelivery)
     CSerialRecorder second;
     std::unique_ptr<CForwardingSerialPort> port;
     m_recorder.onReceive = [&](const char*, int) { port->SetOwner(&second); };
-    port = OpenPort(&m_recorder);
+    port = std::make_unique<CForwardingSerialPort>(&m_recorder);
+    Open(*port);
     ASSERT_TRUE(m_pty.Send(Pattern(150)));
     ASSERT_TRUE(second.WaitForBytes(50));
     EXPECT_EQ(m_recorder.AllBytes(), Pattern(150).substr(0, 100));
