@@ -79,10 +79,10 @@ QString CDemoMode::FindOrMakeSamples()
             return dir.canonicalPath();
     }
     // None shipped beside this binary: write the samples once into the cache.
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty())
-        cache = QDir::tempPath() + QStringLiteral("/kavdm");
-    const QString folder = cache + QStringLiteral("/samples");
+        cache = QDir::tempPath();
+    const QString folder = cache + QStringLiteral("/kavdm/samples");
     QDir().mkpath(folder);
     for (const SampleFile& sample : MakeSampleFiles())
     {

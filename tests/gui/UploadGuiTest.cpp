@@ -44,7 +44,9 @@ QString Text(CPageWidget* page, int id)
 {
     if (auto* edit = page->ControlAs<QLineEdit>(id))
         return edit->text();
-    return page->ControlAs<QLabel>(id)->text();
+    // A long path is shown elided, whole in the tooltip.
+    QLabel* label = page->ControlAs<QLabel>(id);
+    return label->toolTip().isEmpty() ? label->text() : label->toolTip();
 }
 
 // The application on a simulated receiver at COM2, the UPLOAD tab selected.

@@ -123,6 +123,16 @@ private slots:
         download.SetText(IDC_FILE_EDIT, "/tmp/a.bin");
         download.SetText(IDC_FILE_EDIT, "/tmp/b.stb");
         QCOMPARE(download.ControlAs<QLineEdit>(IDC_FILE_EDIT)->text(), QString("/tmp/b.stb"));
+        // A path too long for the location text keeps its file name in view.
+        const QString longPath = "/home/operator/receivers/site-" + QString(60, 'x') + "/firmware-2.bin";
+        download.SetText(IDC_FILE_LOCATION, longPath);
+        auto* location = download.ControlAs<QLabel>(IDC_FILE_LOCATION);
+        QVERIFY(location->text().endsWith("firmware-2.bin"));
+        QVERIFY(location->text().size() < longPath.size());
+        QCOMPARE(location->toolTip(), longPath);
+        download.SetText(IDC_FILE_LOCATION, "/tmp/short.bin");
+        QCOMPARE(location->text(), QString("/tmp/short.bin"));
+        QVERIFY(location->toolTip().isEmpty());
 
         CPageWidget upload(UploadPageTemplate());
         QVERIFY(upload.ControlAs<CColorText>(IDC_STEP1));

@@ -61,7 +61,9 @@ void CPageWidget::CreateControl(const ControlTemplate& control, const CDialogUni
     case ControlKind::Text:
     {
         auto* label = new QLabel(text, this);
-        label->setWordWrap(true);
+        // Texts the program sets (paths, times, status) stay on one line;
+        // the template's own texts wrap within their rectangles.
+        label->setWordWrap(control.id == IDC_STATIC);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
         widget = label;
@@ -186,7 +188,13 @@ void CPageWidget::SetText(int id, const QString& text)
     }
     else if (auto* label = qobject_cast<QLabel*>(control))
     {
-        label->setText(text);
+        // A long path keeps its end (the file name) in view; the whole text
+        // is in the tooltip.
+        const QString shown = label->wordWrap()
+                                  ? text
+                                  : label->fontMetrics().elidedText(text, Qt::ElideLeft, label->width());
+        label->setText(shown);
+        label->setToolTip(shown == text ? QString() : text);
     }
 }
 

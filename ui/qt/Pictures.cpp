@@ -170,8 +170,8 @@ QImage Logo()
 
     QFont name = CDialogUnits::DialogFont();
     name.setBold(true);
-    name.setPixelSize(30);
-    name.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    name.setPixelSize(27);
+    name.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     painter.setFont(name);
     painter.setPen(Qt::white);
     painter.drawText(QRect(74, 6, kWidth - 80, 38), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KAVRONEL"));
@@ -194,20 +194,23 @@ QImage ComPortIllustration()
     painter.drawRect(QRect(2, 8, 175, 36));
     painter.setPen(Qt::white);
     painter.drawRect(QRect(3, 9, 175, 36));
-    QFont font = CDialogUnits::DialogFont(8);
+    QFont font = CDialogUnits::DialogFont();
+    font.setPixelSize(10);
     painter.setFont(font);
-    painter.fillRect(QRect(8, 2, 98, 12), kDialogGrey);
+    painter.fillRect(QRect(8, 2, 92, 12), kDialogGrey);
     painter.setPen(Qt::black);
     painter.drawText(QRect(10, 1, 100, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("COM Port setting :"));
+    font.setPixelSize(9);
+    painter.setFont(font);
     for (int i = 0; i < 4; ++i)
     {
-        const int x = 10 + i * 42;
+        const int x = 7 + i * 43;
         DrawRadio(painter, QPointF(x + 5, 26), i == 1);
         painter.setPen(Qt::black);
-        painter.drawText(QRect(x + 12, 19, 32, 14), Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(QRect(x + 11, 19, 32, 14), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral(": COM%1").arg(i + 1));
     }
-    DrawPointer(painter, QPointF(57, 27));
+    DrawPointer(painter, QPointF(54, 27));
     return image;
 }
 
