@@ -30,7 +30,7 @@ class CUploadPage : public CInfoPage
 {
 public:
     // Values of m_nState on this page (2, 3, 6 and 7 are not used here).
-    enum State
+    enum UploadState
     {
         NoFile = 0,
         WaitReady = 1,
