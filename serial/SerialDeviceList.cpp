@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -33,6 +37,22 @@ bool IsSerialName(const std::string& name)
             return true;
     }
     return false;
+}
+
+// The port type from sysfs, or from the driver (TIOCGSERIAL) where sysfs has
+// none; a port whose type cannot be learnt at all is listed.
+bool HasRealUart(const fs::path& classEntry, const fs::path& node)
+{
+    std::error_code error;
+    if (fs::exists(classEntry / "type", error))
+        return ReadLine(classEntry / "type") != kUnknownPortType;
+    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    serial_struct info{};
+    const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
+    ::close(fd);
+    return !known || info.type != PORT_UNKNOWN;
 }
 
 bool IsCoreDriver(const std::string& name)
@@ -90,8 +110,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, cons
         if (linkError)
             continue;
         // ttyS ports are registered whether or not a UART answers; "type" tells.
-        if (name.compare(0, 4, "ttyS") == 0 && fs::exists(entry.path() / "type", linkError) &&
-            ReadLine(entry.path() / "type") == kUnknownPortType)
+        if (name.compare(0, 4, "ttyS") == 0 && !HasRealUart(entry.path(), fs::path(devRoot) / name))
             continue;
         SerialDeviceInfo info;
         info.name = name;

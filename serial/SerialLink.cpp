@@ -246,8 +246,14 @@ void CSerialLink::DeliverPending()
             // The bytes and the owner are taken together, so one delivery goes
             // wholly to the owner of that moment.
             std::lock_guard lock(m_mutex);
-            if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding || m_pOwner == nullptr)
+            if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding)
                 return;
+            if (m_pOwner == nullptr)
+            {
+                // Nobody listens: the bytes go, rather than reach a later owner stale.
+                m_receiveRing.Reset();
+                return;
+            }
             count = m_receiveRing.Read(chunk, std::min(kDeliveryMaxBytes, m_receiveRing.Count()));
             if (count == 0)
                 return;

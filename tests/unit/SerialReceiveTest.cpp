@@ -155,6 +155,18 @@ TEST_F(SerialReceiveTest, SetOwnerSwitchesTheNextDelivery)
     EXPECT_EQ(second.AllBytes().size(), 50u);
 }
 
+TEST_F(SerialReceiveTest, BytesWithoutAnOwnerAreNotHandedToALaterOne)
+{
+    auto port = OpenPort(nullptr);
+    ASSERT_TRUE(m_pty.Send("stale"));
+    std::this_thread::sleep_for(100ms);
+    port->SetOwner(&m_recorder);
+    ASSERT_TRUE(m_pty.Send("fresh"));
+    ASSERT_TRUE(m_recorder.WaitForBytes(5));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(m_recorder.AllBytes(), "fresh");
+}
+
 TEST_F(SerialReceiveTest, PlainPortKeepsBytesToItself)
 {
     CSerialPort port;
