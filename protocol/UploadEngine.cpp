@@ -326,19 +326,29 @@ void CUploadPage::OnPacketBytes(const std::uint8_t* data, int length)
     if (theBytesLeft < 1 || theBytesLeft > kPacketSize)
         theBytesLeft = kPacketSize;
     SetTransferBars(m_nBytesDone);
-    if (length < theBytesLeft)
+    for (;;)
     {
-        m_pWindow->SetPos(IDC_PACKET_BAR, std::max(0, kPacketDataSize - theBytesLeft));
-        std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(length));
-        theBytesLeft -= length;
-        m_nBytesDone += length;
-        return;
+        if (length < theBytesLeft)
+        {
+            m_pWindow->SetPos(IDC_PACKET_BAR, std::max(0, kPacketDataSize - theBytesLeft));
+            std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(length));
+            theBytesLeft -= length;
+            m_nBytesDone += length;
+            return;
+        }
+        const int used = theBytesLeft;
+        std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(used));
+        m_nBytesDone += used;
+        theBytesLeft = 0;
+        // Bytes past a packet's end are dropped (the receiver sends nothing
+        // unasked), except behind a duplicate: the packet asked for follows it.
+        if (!OnPacketComplete())
+            return;
+        data += used;
+        length -= used;
+        if (length == 0)
+            return;
     }
-    // Bytes past the packet's end are dropped: the receiver sends nothing unasked.
-    std::memcpy(m_receiveBuffer + (kPacketSize - theBytesLeft), data, std::size_t(theBytesLeft));
-    m_nBytesDone += theBytesLeft;
-    theBytesLeft = 0;
-    OnPacketComplete();
 }
 
 void CUploadPage::ShowTransferProgress()
@@ -360,7 +370,7 @@ bool CUploadPage::IsDuplicatePacket(std::uint8_t sequence) const
     return m_nPacketNumber > 1 && sequence != LAST_BLOCK && sequence == (m_nPacketNumber - 1) % 10;
 }
 
-void CUploadPage::OnPacketComplete()
+bool CUploadPage::OnPacketComplete()
 {
     m_nElapsedTime = int(theClock().Now() - m_startTime);
     if (m_nBytesDone != 0)
@@ -375,24 +385,24 @@ void CUploadPage::OnPacketComplete()
     if (m_receiveBuffer[0] != PACKET_REQUEST)
     {
         RefusePacket("invalid data header");
-        return;
+        return false;
     }
     if (StoredCrc(m_receiveBuffer) != Crc32(m_receiveBuffer + kDataOffset, kPacketDataSize))
     {
         RefusePacket("CRC Error");
-        return;
+        return false;
     }
     const std::uint8_t sequence = m_receiveBuffer[kSequenceOffset];
     if (IsDuplicatePacket(sequence))
     {
         AddLog("Duplicate packet (" + Hex(sequence) + ") dropped");
         theBytesLeft = kPacketSize;
-        return;
+        return true;
     }
     if (!m_outFile.Write(m_receiveBuffer + kDataOffset, kPacketDataSize))
     {
         FailOnFileError(m_outFile.LastErrorText());
-        return;
+        return false;
     }
     if (sequence == LAST_BLOCK)
     {
@@ -400,12 +410,13 @@ void CUploadPage::OnPacketComplete()
         m_nState = ReceiveModuleHeader;
         theBytesLeft = kModuleHeaderBytes;
         RequestModuleHeader();
-        return;
+        return false;
     }
     ++m_nPacketNumber;
     AddLog("[sd msg] Next packet request (" + std::to_string(m_nPacketNumber) + ")");
     theBytesLeft = kPacketSize;
     RequestPacket();
+    return false;
 }
 
 void CUploadPage::RefusePacket(const std::string& reason)

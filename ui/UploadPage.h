@@ -108,7 +108,8 @@ private:
     void OnModuleHeaderBytes(const std::uint8_t* data, int length);
     void OnModuleHeader(bool bExtraBytes);
     void OnPacketBytes(const std::uint8_t* data, int length);
-    void OnPacketComplete();
+    // True when the packet was a duplicate, so the chunk's further bytes begin the next one.
+    bool OnPacketComplete();
     void RefusePacket(const std::string& reason);
     bool IsDuplicatePacket(std::uint8_t sequence) const;
     void RequestModuleHeader();

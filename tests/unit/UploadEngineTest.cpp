@@ -321,6 +321,21 @@ TEST_F(UploadEngineTest, DuplicateOfThePreviousPacketIsDroppedUnwritten)
     EXPECT_EQ(file.substr(64), ToString(d1) + ToString(d2));
 }
 
+TEST_F(UploadEngineTest, PacketRightBehindADuplicateInTheSameChunkIsKept)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00});
+    const Bytes first = MakeUploadPacket(1, PacketData(1, 1));
+    rig.Feed(first);
+    rig.Sent();
+    // The copy's last 30 bytes and the first 70 of packet 2 share a delivery.
+    rig.Feed(Concat({first, MakeUploadPacket(LAST_BLOCK, PacketData(1, 2))}));
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    EXPECT_FALSE(window.LogContains("CRC Error"));
+    rig.Finish();
+    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1)) + ToString(PacketData(1, 2)));
+}
+
 TEST_F(UploadEngineTest, LastBlockEndsTheModuleAndTheNextStartsAtPacketOne)
 {
     rig.StartUpload();
