@@ -1,0 +1,255 @@
+// Download timing against the simulated receiver on a pseudo-terminal.
+//
+// The download page runs here on its protocol thread (as in kavdm and the GUI);
+// `kavdm receiver --pty` runs as a child process. Measured from the receiver's
+// ready being answered to the end of the page's reset.
+//
+//  - Unpaced: the line costs nothing, so the time is bounded below by the fixed
+//    pauses of the protocol: 10 ms per delivery, 4 x 1 ms after the CRC bytes of
+//    each packet, 5 ms after the function code, 610 ms in the reset. Reported:
+//    wall / floor and CPU (all threads of this process) / wall.
+//  - Paced at 115200 baud: the receiver sleeps each byte's wire time (10 bits).
+//    The protocol's maximum payload rate at that speed is 1024 bytes per (wire
+//    time of the 2-byte request and the 1030-byte packet + the packet's fixed
+//    pauses). Reported: payload bytes per second / that maximum.
+#include "protocol/ProtocolThread.h"
+#include "protocol/WireFormat.h"
+#include "serial/PortNames.h"
+#include "serial/SerialPort.h"
+#include "ui/DownloadPage.h"
+#include "ui/LinkSettings.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr double kDeliveryPauseS = 0.010;
+constexpr double kPacketCrcPausesS = 0.004;
+constexpr double kFunctionPauseS = 0.005;
+constexpr double kResetPausesS = 0.610;
+
+// A window that shows nothing and tells when the transfer starts and ends.
+class CTimingWindow : public CPageWindow
+{
+public:
+    void SetRange(int, int, int) override {}
+    void SetPos(int, int) override {}
+    void SetCheck(int, bool) override {}
+    void SetText(int, const std::string&) override {}
+    void SetColor(int, ColorRef) override {}
+    void SetHighlight(int, bool) override {}
+    void PlayAnimation(int, int, int, int) override {}
+    void StopAnimation(int) override {}
+    void InsertLog(int, const std::string&) override {}
+    void MessageBox(const std::string& text, BoxIcon) override
+    {
+        if (text != "Remember to power the IRD standby and then on!" && text != "Download Complete")
+            std::fprintf(stderr, "box: %s\n", text.c_str());
+        // The user's OK, as the console does it: the reset after "Download
+        // Complete" purges the line, which on a pseudo-terminal drops what the
+        // receiver has not read yet.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    void SetTimer(int, int) override {}
+    void KillTimer(int) override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    void Beep(int, int) override {}
+    void TransferStarted() override
+    {
+        std::lock_guard lock(mutex);
+        started = SteadyClock::now();
+        bStarted = true;
+    }
+    void TransferEnded(bool completed) override
+    {
+        std::lock_guard lock(mutex);
+        bEnded = true;
+        bCompleted = completed;
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    SteadyClock::time_point started;
+    bool bStarted = false;
+    bool bEnded = false;
+    bool bCompleted = false;
+};
+
+// `kavdm receiver --pty ARGS`: its pty path, and the child's pid.
+struct ReceiverChild
+{
+    pid_t pid = -1;
+    std::string path;
+};
+
+ReceiverChild StartReceiver(const std::vector<std::string>& extra)
+{
+    int pipeFds[2];
+    ReceiverChild child;
+    if (pipe(pipeFds) != 0)
+        return child;
+    std::vector<std::string> args = {KAVDM_BINARY, "receiver", "--pty", "--timeout", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    child.pid = fork();
+    if (child.pid == 0)
+    {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char c;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        child.path += c;
+    close(pipeFds[0]);
+    return child;
+}
+
+std::string WriteImage(int modules)
+{
+    // Firmware modules of 256 KiB each: 4 make 1 MiB.
+    const std::string path = "/tmp/kavdm-bench-download.bin";
+    std::ofstream out(path, std::ios::binary);
+    std::uint32_t seed = 12345;
+    for (int m = 0; m < modules; ++m)
+    {
+        ModuleHeader header = InitialModuleHeader();
+        header.bytes[0] = 1;
+        header.bytes[31] = 1;
+        header.setProgramLength(262144);
+        out.write(reinterpret_cast<const char*>(header.bytes), kModuleHeaderSize);
+        const std::string fill(20, '\xFF');
+        out.write(fill.data(), 20);
+        std::vector<char> data(262144);
+        for (auto& byte : data)
+        {
+            seed = seed * 1103515245u + 12345u;
+            byte = char(seed >> 24);
+        }
+        out.write(data.data(), std::streamsize(data.size()));
+    }
+    return path;
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void RunDownload(benchmark::State& state, int modules, int baud, bool paced)
+{
+    const std::string image = WriteImage(modules);
+    const int packets = modules * 256;
+    for (auto _ : state)
+    {
+        std::vector<std::string> receiverArgs = {"--rate", std::to_string(baud)};
+        if (paced)
+            receiverArgs.push_back("--pace");
+        ReceiverChild receiver = StartReceiver(receiverArgs);
+        if (receiver.path.empty())
+        {
+            state.SkipWithError("the receiver did not start");
+            return;
+        }
+        SetPortDevice(2, receiver.path);
+        CTimingWindow window;
+        CProtocolThread thread;
+        CDownloadPage* page = nullptr;
+        thread.RunDelivery([&] {
+            theLinkSettings = kInitialLinkSettings;
+            page = new CDownloadPage(&window, &thread);
+            page->OnInitDialog();
+            page->OnActivatePage();
+            page->SetBaudRate(baud);
+            page->OnBrowse(image);
+        });
+        double cpuAtStart = 0;
+        {
+            std::unique_lock lock(window.mutex);
+            window.changed.wait_for(lock, std::chrono::seconds(1), [&] { return window.bStarted; });
+        }
+        cpuAtStart = CpuSeconds();
+        {
+            std::unique_lock lock(window.mutex);
+            window.changed.wait_for(lock, std::chrono::minutes(10), [&] { return window.bEnded; });
+        }
+        thread.Sync(); // the reset has run
+        const auto ended = SteadyClock::now();
+        const double cpu = CpuSeconds() - cpuAtStart;
+        const double wall = std::chrono::duration<double>(ended - window.started).count();
+        state.SetIterationTime(wall);
+        thread.RunDelivery([&] {
+            delete page;
+            delete theSerialPort;
+            theSerialPort = nullptr;
+        });
+        thread.Stop();
+        int status = 0;
+        waitpid(receiver.pid, &status, 0);
+        if (!window.bCompleted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("the download did not complete");
+
+        const double headerRequests = modules + 1;
+        const double floor = kDeliveryPauseS + kFunctionPauseS + kDeliveryPauseS // function, reply
+                             + headerRequests * kDeliveryPauseS + packets * (kDeliveryPauseS + kPacketCrcPausesS) +
+                             kResetPausesS;
+        const double payload = double(packets) * kPacketDataSize;
+        state.counters["wall_s"] = wall;
+        state.counters["floor_s"] = floor;
+        state.counters["wall_over_floor"] = wall / floor;
+        state.counters["cpu_over_wall"] = cpu / wall;
+        if (paced)
+        {
+            const double byteTime = 10.0 / baud;
+            const double perPacket = (2 + kPacketSize) * byteTime + kDeliveryPauseS + kPacketCrcPausesS;
+            const double maximum = kPacketDataSize / perPacket;
+            // Payload rate over the data phase: the fixed start and reset overheads taken out.
+            const double overhead = floor - packets * (kDeliveryPauseS + kPacketCrcPausesS) +
+                                    (headerRequests * (2 + kHeaderBlockSize)) * byteTime;
+            const double rate = payload / (wall - overhead);
+            state.counters["payload_Bps"] = rate;
+            state.counters["max_Bps"] = maximum;
+            state.counters["payload_over_max"] = rate / maximum;
+        }
+    }
+}
+
+void BM_Download1MiBUnpaced(benchmark::State& state)
+{
+    RunDownload(state, 4, 115200, false);
+}
+void BM_Download256KiBPaced115200(benchmark::State& state)
+{
+    RunDownload(state, 1, 115200, true);
+}
+} // namespace
+
+BENCHMARK(BM_Download1MiBUnpaced)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Download256KiBPaced115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+BENCHMARK_MAIN();
