@@ -161,3 +161,17 @@ TEST_F(DownloadCommandTest, SilentReceiverTimesOutAndSignalsCloseCleanly)
     EXPECT_EQ(process.Wait(10s), 128 + SIGINT) << process.Output();
     EXPECT_NE(process.Output().find("interrupted"), std::string::npos) << process.Output();
 }
+
+TEST_F(DownloadCommandTest, ReceiverThatVanishesMidTransferEndsTheDownloadAsFailed)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 60000)});
+    const std::string path = Write("fw.bin", image);
+    std::string error;
+    ASSERT_TRUE(m_receiver.Start(KAVDM_BINARY, {"--rate", "9600", "--pace", "--timeout", "20"}, error)) << error;
+    CCommandProcess download;
+    ASSERT_TRUE(download.Start({KAVDM_BINARY, "download", path, "--port", m_receiver.PtyPath()}));
+    std::this_thread::sleep_for(1500ms); // well inside the 60000 bytes at 9600 baud
+    m_receiver.Kill();
+    EXPECT_EQ(download.Wait(10s), 1) << download.Output();
+    EXPECT_NE(download.Output().find("Lost the COM2 port"), std::string::npos) << download.Output();
+}
