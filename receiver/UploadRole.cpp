@@ -207,7 +207,8 @@ void CUploadRole::SendPacket(int nPacket, bool bFirstTime)
     packet[1] = bLast ? LAST_BLOCK : std::uint8_t(nPacket % 10);
     const std::size_t offset = std::size_t(nPacket - 1) * kPacketDataSize;
     const std::size_t available = offset < data.size() ? std::min<std::size_t>(data.size() - offset, kPacketDataSize) : 0;
-    std::memcpy(packet.data() + 2, data.data() + offset, available);
+    if (available > 0)
+        std::memcpy(packet.data() + 2, data.data() + offset, available);
     std::memset(packet.data() + 2 + available, 0xFF, kPacketDataSize - available);
     std::uint32_t crc = ReceiverCrc32(packet.data() + 2, kPacketDataSize);
     if (bFirstTime && Faults().Fire(ReceiverFaultKind::Crc, ordinal))

@@ -161,7 +161,8 @@ std::vector<std::uint8_t> DataPacket(const ReceiverModule& module, int k, std::u
     const int count = std::clamp(length - offset, 0, kPacketDataSize);
     buffer[0] = VR520_DATA;
     buffer[1] = BlockNumberByte(k, k == packets);
-    std::memcpy(buffer + 2, module.data.data() + offset, std::size_t(count));
+    if (count > 0)
+        std::memcpy(buffer + 2, module.data.data() + offset, std::size_t(count));
     const auto packet = BuildDataPacket(buffer);
     return {packet.begin(), packet.end()};
 }

@@ -66,7 +66,8 @@ Bytes Packet(const ReceiverModule& module, int k, std::uint8_t (&buffer)[kPacket
     const int count = std::clamp(length - offset, 0, 1024);
     buffer[0] = VR520_DATA;
     buffer[1] = BlockNumberByte(k, k == packets);
-    std::memcpy(buffer + 2, module.data.data() + offset, std::size_t(count));
+    if (count > 0)
+        std::memcpy(buffer + 2, module.data.data() + offset, std::size_t(count));
     const auto packet = BuildDataPacket(buffer);
     return Bytes(packet.begin(), packet.end());
 }
