@@ -12,6 +12,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -51,6 +52,13 @@ protected:
         for (std::size_t i = 0; i < length; ++i)
             bytes[i] = char('a' + i % 26);
         return bytes;
+    }
+
+    // Bytes received by the tty and not read yet.
+    int QueuedInput() const
+    {
+        int count = 0;
+        return ::ioctl(m_pty.SlaveFd(), FIONREAD, &count) == 0 ? count : -1;
     }
 
     CPtyPair m_pty;
@@ -118,7 +126,9 @@ TEST_F(SerialReceiveTest, PurgeDropsBytesHeldInTheRingAndTheDriver)
         // While the first delivery runs, more bytes reach the driver; a reset
         // inside the delivery purges them and the rest of the ring.
         moreSentFuture.wait();
-        std::this_thread::sleep_for(50ms);
+        // Wait until those bytes sit in the tty's input queue.
+        for (int i = 0; i < 400 && QueuedInput() < 20; ++i)
+            std::this_thread::sleep_for(5ms);
         port->Purge();
     };
     port = std::make_unique<CForwardingSerialPort>(&m_recorder);
