@@ -34,6 +34,83 @@ void ExpectRoundTrip(const std::vector<std::uint8_t>& image)
     EXPECT_TRUE(decoded.image == image);
 }
 
+// The decoder as the format defines it: one byte fetched whenever a bit is needed, -1 past the
+// end, the 15th such fetch an error, the interval rescaled one bit at a time.
+struct LiteralDecoder
+{
+    const std::vector<std::uint8_t>& stream;
+    std::size_t next = 0;
+    int buffer = 0, bits_left = 0, eof_fetches = 0;
+    int low = 0, high = 0xFFFF, value = 0;
+    bool failed = false;
+
+    explicit LiteralDecoder(const std::vector<std::uint8_t>& bytes) : stream(bytes)
+    {
+        for (int i = 0; i < 16; ++i)
+            value = 2 * value + bit();
+    }
+    int bit()
+    {
+        if (bits_left == 0)
+        {
+            if (next < stream.size())
+                buffer = stream[next++];
+            else
+            {
+                buffer = -1;
+                if (++eof_fetches > 14)
+                    failed = true;
+            }
+            bits_left = 8;
+        }
+        const int b = buffer & 1;
+        buffer >>= 1;
+        --bits_left;
+        return b;
+    }
+    void normalize()
+    {
+        for (;;)
+        {
+            if (high < 0x8000)
+            {
+            }
+            else if (low >= 0x8000)
+            {
+                low -= 0x8000;
+                high -= 0x8000;
+                value -= 0x8000;
+            }
+            else if (low >= 0x4000 && high < 0xC000)
+            {
+                low -= 0x4000;
+                high -= 0x4000;
+                value -= 0x4000;
+            }
+            else
+                break;
+            low = 2 * low;
+            high = 2 * high + 1;
+            value = 2 * value + bit();
+        }
+    }
+    int decode(Adaptive_Model& model)
+    {
+        const int symbol = model.select(value, low, high);
+        normalize();
+        return failed ? -1 : symbol;
+    }
+    int decode_bits(int k)
+    {
+        const int range = high - low + 1;
+        const int r = (((value - low + 1) << k) - 1) / range;
+        high = ((r * range + range) >> k) + low - 1;
+        low = low + ((r * range) >> k);
+        normalize();
+        return failed ? -1 : r;
+    }
+};
+
 std::uint8_t Reversed(std::uint8_t b)
 {
     std::uint8_t r = 0;
@@ -99,6 +176,38 @@ TEST(StbCodec, EmptyImageIsJustThePrefixAndDecodesEmpty)
     // Four zero bytes state L = 0 on their own.
     const std::vector<std::uint8_t> zeros(4, 0);
     EXPECT_TRUE(DecodeStb(zeros).ok());
+}
+
+TEST(StbCodec, DecoderMatchesTheBitByBitDefinitionOnArbitraryStreams)
+{
+    // Any bytes are a stream: both decoders must agree symbol for symbol, and fail at the same one.
+    std::mt19937 random(4242);
+    for (int trial = 0; trial < 300; ++trial)
+    {
+        std::vector<std::uint8_t> stream = RandomBytes(1 + random() % 600, unsigned(trial));
+        if (trial % 3 == 0)
+            stream = EncodeStb(MakeMachineCodeLikeBytes(random() % 3000, trial)).stream; // valid ones too
+        if (trial % 3 == 1)
+            stream.resize(1 + random() % stream.size()); // and cut short
+        Decoder fast;
+        fast.open(stream.data(), stream.size());
+        LiteralDecoder literal(stream);
+        Adaptive_Model fastModels[256], literalModels[256];
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(fast.decode_bits(8), literal.decode_bits(8)) << trial;
+        int fastContext = kFirstContext, literalContext = kFirstContext;
+        for (int i = 0; i < 5000; ++i)
+        {
+            const int a = fast.decode(fastModels[fastContext]);
+            const int b = literal.decode(literalModels[literalContext]);
+            ASSERT_EQ(a, b) << "trial " << trial << " symbol " << i;
+            if (a < 0)
+                break;
+            fastContext = a;
+            literalContext = b;
+        }
+        EXPECT_EQ(std::min(fast.end_of_file_fetches(), 15), std::min(literal.eof_fetches, 15)) << trial;
+    }
 }
 
 TEST(StbCodec, TruncatedStreamFailsWithPastEndMessage)
