@@ -87,6 +87,8 @@ void CSimulatedReceiver::Stop()
     m_line.Close();
     m_bRunning = false;
     m_strSlavePath.clear();
+    m_pendingOptions.reset();
+    m_nEndedId = m_nStartedId;
     m_changed.notify_all();
 }
 
@@ -102,20 +104,18 @@ bool CSimulatedReceiver::PowerOn(const ReceiverOptions& options, std::string& er
         return false;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_bRunning)
+        if (!m_bRunning || m_bStopRequested)
         {
             error = "the receiver's line is not started";
             return false;
         }
-        if (m_bPoweredOn || m_pendingOptions)
+        if (m_nStartedId > std::max(m_nEndedId, m_nPowerOffUpTo))
         {
             error = "the receiver is already on";
             return false;
         }
         m_pendingOptions = options;
-        m_bPoweredOn = true;
-        m_bPowerOffRequested = false;
-        ++m_nSessionsStarted;
+        m_nPendingId = ++m_nStartedId;
     }
     m_line.Wake();
     return true;
@@ -125,9 +125,9 @@ void CSimulatedReceiver::PowerOff()
 {
     {
         std::lock_guard lock(m_mutex);
-        if (!m_bPoweredOn)
+        if (m_nStartedId <= std::max(m_nEndedId, m_nPowerOffUpTo))
             return;
-        m_bPowerOffRequested = true;
+        m_nPowerOffUpTo = m_nStartedId;
     }
     m_line.Wake();
 }
@@ -135,15 +135,15 @@ void CSimulatedReceiver::PowerOff()
 bool CSimulatedReceiver::IsPoweredOn() const
 {
     std::lock_guard lock(m_mutex);
-    return m_bPoweredOn;
+    return m_nStartedId > std::max(m_nEndedId, m_nPowerOffUpTo);
 }
 
 std::optional<ReceiverResult> CSimulatedReceiver::WaitForResult(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    if (m_nSessionsStarted == 0)
+    if (m_nStartedId == 0)
         return std::nullopt;
-    const bool bEnded = m_changed.wait_for(lock, timeout, [this] { return m_nSessionsEnded == m_nSessionsStarted; });
+    const bool bEnded = m_changed.wait_for(lock, timeout, [this] { return m_nEndedId == m_nStartedId; });
     if (!bEnded)
         return std::nullopt;
     return m_lastResult;
@@ -160,13 +160,14 @@ void CSimulatedReceiver::Log(const std::string& line)
         log(line);
 }
 
-bool CSimulatedReceiver::StopOrPowerOffRequested()
+bool CSimulatedReceiver::StopOrPowerOffRequested(int nSessionId)
 {
     std::lock_guard lock(m_mutex);
-    return m_bStopRequested || m_bPowerOffRequested;
+    return m_bStopRequested || nSessionId <= m_nPowerOffUpTo;
 }
 
-bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int stallTimeoutMs, std::string& failure)
+bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int nSessionId, int stallTimeoutMs,
+                                    std::string& failure)
 {
     for (const auto& action : engine.TakeActions())
     {
@@ -188,7 +189,7 @@ bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int stallTimeoutMs,
                 }
                 if (result == CReceiverLine::Result::Woken)
                 {
-                    if (StopOrPowerOffRequested())
+                    if (StopOrPowerOffRequested(nSessionId))
                         return false;
                     m_line.ClearWake();
                 }
@@ -205,7 +206,7 @@ bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int stallTimeoutMs,
                                       .count();
                 if (left <= 0 || m_line.Pause(int(left)) == CReceiverLine::Result::Ok)
                     break;
-                if (StopOrPowerOffRequested())
+                if (StopOrPowerOffRequested(nSessionId))
                     return false;
                 m_line.ClearWake();
             }
@@ -219,8 +220,8 @@ bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int stallTimeoutMs,
     return true;
 }
 
-void CSimulatedReceiver::EndSession(std::unique_ptr<CReceiverEngine>& engine, const ReceiverOptions& options,
-                                    bool bSucceeded, const std::string& text)
+void CSimulatedReceiver::EndSession(int nSessionId, std::unique_ptr<CReceiverEngine>& engine,
+                                    const ReceiverOptions& options, bool bSucceeded, const std::string& text)
 {
     ReceiverResult result;
     result.bSucceeded = bSucceeded;
@@ -245,10 +246,8 @@ void CSimulatedReceiver::EndSession(std::unique_ptr<CReceiverEngine>& engine, co
     FinishedFunction finished;
     {
         std::lock_guard lock(m_mutex);
-        m_bPoweredOn = false;
-        m_bPowerOffRequested = false;
+        m_nEndedId = std::max(m_nEndedId, nSessionId);
         m_lastResult = result;
-        m_nSessionsEnded = m_nSessionsStarted;
         finished = m_finished;
     }
     if (finished)
@@ -261,38 +260,48 @@ void CSimulatedReceiver::Run()
 {
     std::vector<std::uint8_t> buffer(kReadBufferBytes);
     std::unique_ptr<CReceiverEngine> engine;
+    int nSessionId = 0;
     ReceiverOptions options;
     bool bLineFailed = false;
     while (true)
     {
         m_line.ClearWake();
         bool bStop = false;
-        bool bPowerOff = false;
+        int nPowerOffUpTo = 0;
         std::optional<ReceiverOptions> pending;
+        int nPendingId = 0;
         {
             std::lock_guard lock(m_mutex);
             bStop = m_bStopRequested;
-            bPowerOff = m_bPowerOffRequested;
-            if (!engine && !bStop)
+            nPowerOffUpTo = m_nPowerOffUpTo;
+            // A session waiting to begin is taken once none runs (or to be dropped).
+            if (m_pendingOptions && (!engine || bStop || m_nPendingId <= nPowerOffUpTo))
+            {
                 pending.swap(m_pendingOptions);
+                nPendingId = m_nPendingId;
+            }
+        }
+        if (engine && (bStop || nSessionId <= nPowerOffUpTo))
+        {
+            EndSession(nSessionId, engine, options, false, bStop ? "stopped" : "powered off");
+            if (!bStop)
+                continue; // a session powered on meanwhile begins now
+        }
+        if (pending && (bStop || nPendingId <= nPowerOffUpTo))
+        {
+            std::unique_ptr<CReceiverEngine> none;
+            EndSession(nPendingId, none, *pending, false, bStop ? "stopped" : "powered off");
+            pending.reset();
         }
         if (bStop)
-        {
-            if (engine)
-                EndSession(engine, options, false, "stopped");
             return;
-        }
-        if (engine && bPowerOff)
-        {
-            EndSession(engine, options, false, "powered off");
-            continue;
-        }
         if (pending)
         {
             options = *pending;
+            nSessionId = nPendingId;
             if (bLineFailed)
             {
-                EndSession(engine, options, false, "the line failed: " + m_line.LastError());
+                EndSession(nSessionId, engine, options, false, "the line failed: " + m_line.LastError());
                 continue;
             }
             // Whatever the PC sent while the receiver was off is not for this session.
@@ -310,16 +319,16 @@ void CSimulatedReceiver::Run()
         if (engine)
         {
             std::string failure;
-            if (!RunActions(*engine, options.nSilenceTimeoutMs, failure))
+            if (!RunActions(*engine, nSessionId, options.nSilenceTimeoutMs, failure))
             {
                 if (!failure.empty())
-                    EndSession(engine, options, false, "the line failed: " + failure);
+                    EndSession(nSessionId, engine, options, false, "the line failed: " + failure);
                 continue;
             }
             if (engine->IsFinished())
             {
                 m_line.DrainToPeer(kDrainTimeoutMs);
-                EndSession(engine, options, engine->Succeeded(), engine->ResultText());
+                EndSession(nSessionId, engine, options, engine->Succeeded(), engine->ResultText());
                 continue;
             }
             timeoutMs = int(std::clamp<std::int64_t>(engine->Deadline() - NowMs(), 0, 1000));
@@ -336,7 +345,7 @@ void CSimulatedReceiver::Run()
         {
             bLineFailed = true;
             if (engine)
-                EndSession(engine, options, false, "the line failed: " + m_line.LastError());
+                EndSession(nSessionId, engine, options, false, "the line failed: " + m_line.LastError());
             continue;
         }
         if (result == CReceiverLine::Result::Ok && length > 0)

@@ -54,10 +54,14 @@ public:
 
     // Powers the receiver on: a session begins with `options`. False (and the
     // reason) when the options do not fit together, the line is not started, or
-    // a session is running.
+    // the receiver is on. Right after PowerOff() it may be called at once: the
+    // new session begins as soon as the old one has ended.
     bool PowerOn(const ReceiverOptions& options, std::string& error);
-    // Abandons the running session (its result says "powered off").
+    // Ends the running session (its result says "powered off"). Returns at once;
+    // the session ends promptly. A session powered on and off again before it
+    // began is dropped; only the last one powered on reports.
     void PowerOff();
+    // On from PowerOn() until the session ends or PowerOff() is called.
     bool IsPoweredOn() const;
 
     // Waits for the result of the session started last; nothing when it has not
@@ -69,10 +73,10 @@ private:
     void Run();
     // Carries out the engine's actions; false when a power-off or stop cut them
     // short or the line failed (`failure` then says why).
-    bool RunActions(CReceiverEngine& engine, int stallTimeoutMs, std::string& failure);
-    bool StopOrPowerOffRequested();
-    void EndSession(std::unique_ptr<CReceiverEngine>& engine, const ReceiverOptions& options, bool bSucceeded,
-                    const std::string& text);
+    bool RunActions(CReceiverEngine& engine, int nSessionId, int stallTimeoutMs, std::string& failure);
+    bool StopOrPowerOffRequested(int nSessionId);
+    void EndSession(int nSessionId, std::unique_ptr<CReceiverEngine>& engine, const ReceiverOptions& options,
+                    bool bSucceeded, const std::string& text);
     void Log(const std::string& line);
 
     CReceiverLine m_line;
@@ -84,10 +88,12 @@ private:
     std::string m_strSlavePath;
     bool m_bRunning = false;
     bool m_bStopRequested = false;
-    bool m_bPowerOffRequested = false;
-    bool m_bPoweredOn = false;
+    // Sessions are numbered from 1 in the order PowerOn() accepted them; they
+    // run one at a time in that order.
+    int m_nStartedId = 0;
+    int m_nEndedId = 0;
+    int m_nPowerOffUpTo = 0; // PowerOff() ends every session up to this one
     std::optional<ReceiverOptions> m_pendingOptions;
-    int m_nSessionsStarted = 0;
-    int m_nSessionsEnded = 0;
+    int m_nPendingId = 0;
     ReceiverResult m_lastResult;
 };

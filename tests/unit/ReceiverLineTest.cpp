@@ -236,6 +236,44 @@ TEST_F(SimulatedReceiverTest, PowerOffAndStopEndAPacedSessionPromptly)
     EXPECT_FALSE(m_receiver.PowerOn(options, error)) << "the line is closed";
 }
 
+TEST_F(SimulatedReceiverTest, PowerOnRightAfterPowerOffPowerCycles)
+{
+    std::vector<std::string> ends;
+    std::mutex endsMutex;
+    m_receiver.SetFinished([&](const ReceiverResult& result) {
+        std::lock_guard lock(endsMutex);
+        ends.push_back(result.strText);
+    });
+    ReceiverOptions options;
+    options.nRate = kReceiverNoRate;
+    std::string error;
+    ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
+    EXPECT_EQ(m_pc.Receive(1, 5s), Bytes{VR520_READY});
+    m_receiver.PowerOff();
+    EXPECT_FALSE(m_receiver.IsPoweredOn());
+    options.nRate = kReceiverAnyRate;
+    ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
+    // On and off again: that session is dropped unreported if it had not begun yet
+    // (the thread may have begun it already: then it reports "powered off").
+    m_receiver.PowerOff();
+    options.role = ReceiverRole::Upload;
+    ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
+    EXPECT_TRUE(m_receiver.IsPoweredOn());
+    std::vector<std::uint8_t> got = m_pc.Receive(1, 5s);
+    while (got == Bytes{VR520_READY})
+        got = m_pc.Receive(1, 5s);
+    EXPECT_EQ(got, Bytes{VR520_RATE}) << "the last session announces itself";
+    m_receiver.PowerOff();
+    const auto result = m_receiver.WaitForResult(5s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->strText, "powered off");
+    std::lock_guard lock(endsMutex);
+    EXPECT_GE(ends.size(), 2u);
+    EXPECT_LE(ends.size(), 3u);
+    for (const auto& end : ends)
+        EXPECT_EQ(end, "powered off");
+}
+
 TEST_F(SimulatedReceiverTest, BadOptionsAreRefusedBeforePowerOn)
 {
     ReceiverOptions options;
