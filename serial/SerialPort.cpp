@@ -167,7 +167,10 @@ void CSerialPort::StopMonitor()
 
 void CSerialPort::Purge()
 {
-    m_pLink->Purge();
+    // Held locally: should another thread delete the port meanwhile, the block
+    // (and its locks) outlive this call.
+    const std::shared_ptr<CSerialLink> link = m_pLink;
+    link->Purge();
 }
 
 int CSerialPort::WriteByte(std::uint8_t byte)
@@ -179,7 +182,10 @@ int CSerialPort::Write(const void* data, std::uint32_t length)
 {
     if (data == nullptr && length != 0)
         return 0;
-    return m_pLink->WriteAll(data, length) == 0 ? 1 : 0;
+    // Held locally: a deletion on another thread closes the device, which ends
+    // this write, and the block must outlive the write's unwinding.
+    const std::shared_ptr<CSerialLink> link = m_pLink;
+    return link->WriteAll(data, length) == 0 ? 1 : 0;
 }
 
 bool CSerialPort::IsOpen() const

@@ -116,4 +116,25 @@ TEST_F(SerialWriteTest, ClosingReleasesAWriterWaitingForRoom)
     writer.join();
     EXPECT_EQ(result.load(), 0); // not every byte went out: reported as a failure
 }
+
+TEST_F(SerialWriteTest, DeletingThePortEndsAWriteOnAnotherThread)
+{
+    CPtyPair other;
+    SetPortDevice(kTestPort + 1, other.SlavePath());
+    auto* port = new CSerialPort;
+    ASSERT_EQ(port->SetParamsAndOpen(kTestPort + 1, 9600, 8, 0, 0), 1);
+    std::atomic<bool> started{false};
+    std::atomic<int> result{-1};
+    std::thread writer([&] {
+        const std::string big(1 << 20, 'x');
+        started = true;
+        result = port->Write(big.data(), std::uint32_t(big.size()));
+    });
+    while (!started)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(100ms);
+    delete port; // the write ends; nothing of the deleted object is used after
+    writer.join();
+    EXPECT_EQ(result.load(), 0);
+}
 } // namespace
