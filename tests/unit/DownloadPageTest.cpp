@@ -5,6 +5,7 @@
 #include "serial/SerialPort.h"
 #include "support/DownloadHarness.h"
 #include "ui/ControlIds.h"
+#include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
 
 #include <gtest/gtest.h>
@@ -183,4 +184,14 @@ TEST_F(DownloadPageTest, UnexpectedBytesAreReportedAndIgnoredByState)
     h.Receive({0x42});
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_HEADER2"});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitHeaderRequest);
+}
+
+TEST(DurationTextTest, MinutesAndSecondsWithinTheHour)
+{
+    EXPECT_EQ(FormatDuration(0), " 00 m 00 s");
+    EXPECT_EQ(FormatDuration(59), " 00 m 59 s");
+    EXPECT_EQ(FormatDuration(61), " 01 m 01 s");
+    EXPECT_EQ(FormatDuration(3599), " 59 m 59 s");
+    EXPECT_EQ(FormatDuration(3661), " 01 m 01 s") << "whole hours drop";
+    EXPECT_EQ(FormatDuration(-5), " 00 m 00 s");
 }
