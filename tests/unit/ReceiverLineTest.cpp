@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
+#include <poll.h>
 #include <thread>
+#include <unistd.h>
 
 using testsupport::CReceiverPcEnd;
 using Bytes = std::vector<std::uint8_t>;
@@ -289,4 +292,58 @@ TEST_F(SimulatedReceiverTest, BadOptionsAreRefusedBeforePowerOn)
     options.faults = {ReceiverFault{ReceiverFaultKind::Crc, 1}};
     EXPECT_FALSE(m_receiver.PowerOn(options, error)) << "an upload fault in the download role";
     EXPECT_FALSE(m_receiver.IsPoweredOn());
+}
+
+TEST(SimulatedReceiverOnDevice, ServesADeviceItDidNotCreate)
+{
+    // The PC holds the master of a pseudo-terminal; the receiver opens the slave
+    // as it would open a serial device.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    char name[128];
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    auto receive = [master](std::size_t count) {
+        Bytes bytes;
+        while (bytes.size() < count)
+        {
+            pollfd fd{master, POLLIN, 0};
+            if (poll(&fd, 1, 5000) <= 0)
+                break;
+            std::uint8_t buffer[128];
+            const ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (n <= 0)
+                break;
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+        return bytes;
+    };
+    auto send = [master](const Bytes& bytes) { return ::write(master, bytes.data(), bytes.size()); };
+
+    CSimulatedReceiver receiver;
+    std::string error;
+    ASSERT_TRUE(receiver.StartOnDevice(name, error)) << error;
+    EXPECT_EQ(receiver.SlavePath(), name);
+    ReceiverOptions options;
+    options.nRate = kReceiverNoRate;
+    ASSERT_TRUE(receiver.PowerOn(options, error)) << error;
+    EXPECT_EQ(receive(1), Bytes{VR520_READY});
+    send({VR520_READY});
+    EXPECT_EQ(receive(1), Bytes{VR520_FUNC});
+    send({FUNC_DIGITAL});
+    EXPECT_EQ(receive(2), (Bytes{0x01, VR520_HEADER2}));
+    auto end = InitialModuleHeader();
+    end.bytes[0] = 0;
+    const auto message = BuildControlMessage(end);
+    send(Bytes(message.begin(), message.end()));
+    const auto result = receiver.WaitForResult(5s);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->bSucceeded) << result->strText;
+    EXPECT_TRUE(result->modules.empty());
+    receiver.Stop();
+    ::close(master);
+
+    EXPECT_FALSE(receiver.StartOnDevice("/nonexistent/ttyX", error));
+    EXPECT_NE(error.find("/nonexistent/ttyX"), std::string::npos);
 }
