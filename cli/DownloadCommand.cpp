@@ -64,7 +64,8 @@ void AddDownloadCommand(CLI::App& app, CommandAction& action)
     command->add_option("IMAGE", args->image, "the image file (.bin or .stb)")->required();
     command->add_option("--port", args->transfer.port, "COMn or a serial device path (mapped to COM2)")
         ->required()
-        ->type_name("DEV");
+        ->type_name("DEV")
+        ->check(CheckPortArgument, "COMn or a device path");
     command->add_option("--baud", args->transfer.baudRate, "rate the receiver is asked to switch to")
         ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
         ->default_val(9600);

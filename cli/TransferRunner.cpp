@@ -32,27 +32,38 @@ struct CRunState
 };
 } // namespace
 
+namespace
+{
+// The COM number a "COMn" argument names, 0 if it is none; -1 when it is not of that form.
+int ComNumber(const std::string& port)
+{
+    if (port.size() <= 3 || std::toupper(static_cast<unsigned char>(port[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(port[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(port[2])) != 'M')
+        return -1;
+    const std::string digits = port.substr(3);
+    if (digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::stoi(digits);
+}
+} // namespace
+
+std::string CheckPortArgument(const std::string& port)
+{
+    const int number = ComNumber(port);
+    if (number > 0 || (number < 0 && !port.empty() && port[0] == '/'))
+        return "";
+    return "not a port: \"" + port + "\" (use COM1, COM2, ... or a device path such as /dev/ttyUSB0)";
+}
+
 int ResolvePortArgument(const std::string& port, std::string& error)
 {
-    if (port.size() > 3 && std::toupper(static_cast<unsigned char>(port[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(port[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(port[2])) == 'M')
-    {
-        const std::string digits = port.substr(3);
-        if (digits.size() <= 3 && digits.find_first_not_of("0123456789") == std::string::npos)
-        {
-            const int number = std::stoi(digits);
-            if (number >= 1)
-                return number;
-        }
-        error = "not a port: " + port + " (use COM1, COM2, ... or a device path)";
+    error = CheckPortArgument(port);
+    if (!error.empty())
         return 0;
-    }
-    if (port.empty() || port[0] != '/')
-    {
-        error = "not a port: \"" + port + "\" (use COM1, COM2, ... or a device path such as /dev/ttyUSB0)";
-        return 0;
-    }
+    const int number = ComNumber(port);
+    if (number > 0)
+        return number;
     SetPortDevice(kPathPortNumber, port);
     return kPathPortNumber;
 }
@@ -68,6 +79,7 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
     case TransferOutcome::Interrupted:
         return 128 + signal;
     case TransferOutcome::Failed:
+    case TransferOutcome::NotStarted:
         break;
     }
     return kExitFailed;
@@ -81,7 +93,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     if (portNumber == 0)
     {
         std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
-        return TransferOutcome::Failed;
+        return TransferOutcome::NotStarted;
     }
 
     // Signals are taken by this thread alone: block them before any thread starts.
@@ -124,7 +136,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         ready = theSerialPort && theSerialPort->IsOpen() && start(*page);
     });
 
-    TransferOutcome outcome = TransferOutcome::Failed;
+    TransferOutcome outcome = TransferOutcome::NotStarted;
     if (ready)
     {
         std::fprintf(stderr, "kavdm %s: waiting for the receiver on %s (%s)\n", m_strWhat.c_str(),

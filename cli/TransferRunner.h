@@ -26,7 +26,8 @@ struct TransferOptions
 enum class TransferOutcome
 {
     Completed,   // the transfer ended complete
-    Failed,      // the page reset without completing, or could not start
+    Failed,      // the page reset without completing
+    NotStarted,  // the port would not open or the page could not serve a receiver (reported)
     TimedOut,    // --wait passed before the receiver started
     Interrupted, // SIGINT or SIGTERM
 };
@@ -34,6 +35,8 @@ enum class TransferOutcome
 // Maps "COMn" (any case, n >= 1) to n, and a device path to COM2 pointed at
 // that path (SetPortDevice). Returns 0 and fills `error` for anything else.
 int ResolvePortArgument(const std::string& port, std::string& error);
+// For the --port option's check: "" when `port` is COMn or a device path, else why not.
+std::string CheckPortArgument(const std::string& port);
 
 class CTransferRunner
 {

@@ -132,6 +132,14 @@ TEST_F(DownloadCommandTest, ImageWithoutAModuleIsRefusedBeforeWaiting)
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", m_strFolder + "/missing.bin", "--port", "COM2"},
                                       output, 30s),
               1);
+
+    // A port that will not open is reported with the system's reason, and nothing waits.
+    const std::string good = Write("fw.bin", MakeImage({Header(ModuleKind::Firmware, 5000)}));
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", good, "--port", m_strFolder + "/no-such-tty"}, output,
+                                      30s),
+              1);
+    EXPECT_NE(output.find("ERROR: Cannot open COM2 port!"), std::string::npos) << output;
+    EXPECT_NE(output.find("No such file or directory"), std::string::npos) << output;
 }
 
 TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
@@ -142,6 +150,8 @@ TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
                                       30s),
               2);
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path}, output, 30s), 2);
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "ttyUSB0"}, output, 30s), 2);
+    EXPECT_NE(output.find("not a port"), std::string::npos) << output;
 }
 
 TEST_F(DownloadCommandTest, SilentReceiverTimesOutAndSignalsCloseCleanly)
