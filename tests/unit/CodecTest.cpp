@@ -216,7 +216,7 @@ TEST(StbCodec, TruncatedStreamFailsWithPastEndMessage)
     auto stream = EncodeStb(image).stream;
     // Random bytes barely compress: cutting 100 bytes leaves 800 bits undecodable, far past the
     // 14 all-ones fetches the decoder allows.
-    stream.resize(stream.size() - 100);
+    stream.erase(stream.end() - 100, stream.end());
     const StbDecodeResult decoded = DecodeStb(stream);
     EXPECT_FALSE(decoded.ok());
     EXPECT_EQ(decoded.error, kDecoderPastEnd);
