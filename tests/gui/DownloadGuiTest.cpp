@@ -192,6 +192,35 @@ private slots:
         std::filesystem::remove_all(folder);
     }
 
+    void aDeviceThatVanishesShowsOneErrorAndThePageResets()
+    {
+        const std::string folder = testsupport::MakeTempDir();
+        const std::string image = WriteFile(folder + "/demo.bin", MakeDemoFirmwareImage());
+        auto line = std::make_unique<CTestPty>();
+        SetPortDevice(2, line->SlavePath());
+        AppUnderTest t;
+        QVERIFY(t.Start());
+        t.View()->TabCtrl()->setCurrentIndex(1);
+        CPageWidget* page = t.Page(1);
+        t.files->answers.push_back(QString::fromStdString(image));
+        QTest::mouseClick(page->ControlAs<QPushButton>(IDC_BROWSE), Qt::LeftButton);
+        QTRY_COMPARE(t.boxes->Count("Remember to power the IRD standby and then on!"), 1);
+        const size_t before = t.boxes->boxes.size();
+
+        line.reset(); // the adapter is pulled out
+        QTRY_VERIFY_WITH_TIMEOUT(t.boxes->boxes.size() > before, 5000);
+        QTest::qWait(1500); // the reset runs and tries to reopen
+        QCOMPARE(t.boxes->boxes.size(), before + 1);
+        const BoxRequest& box = t.boxes->boxes.back();
+        QVERIFY(box.icon == BoxIcon::Error);
+        QVERIFY2(QString::fromStdString(box.text).startsWith("ERROR : Lost the COM2 port"), box.text.c_str());
+        QVERIFY(page->LogLines().contains("State Reset"));
+        // The page keeps its image and waits for the receiver again; the window goes on.
+        QCOMPARE(t.OnProtocol([](CLumView& v) { return v.Page(1)->State(); }), int(CDownloadPage::WaitReady));
+        QVERIFY(t.Frame()->isVisible());
+        std::filesystem::remove_all(folder);
+    }
+
     void exitInTheMiddleOfATransferEndsWithinASecond()
     {
         const std::string folder = testsupport::MakeTempDir();
