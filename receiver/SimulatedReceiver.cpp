@@ -281,11 +281,11 @@ void CSimulatedReceiver::Run()
                 nPendingId = m_nPendingId;
             }
         }
+        bool bEnded = false;
         if (engine && (bStop || nSessionId <= nPowerOffUpTo))
         {
             EndSession(nSessionId, engine, options, false, bStop ? "stopped" : "powered off");
-            if (!bStop)
-                continue; // a session powered on meanwhile begins now
+            bEnded = true;
         }
         if (pending && (bStop || nPendingId <= nPowerOffUpTo))
         {
@@ -295,6 +295,8 @@ void CSimulatedReceiver::Run()
         }
         if (bStop)
             return;
+        if (bEnded && !pending)
+            continue; // a session powered on meanwhile begins now
         if (pending)
         {
             options = *pending;
