@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QtTest>
 
@@ -206,6 +207,28 @@ private slots:
         std::thread late([&] { broker.ShowAndWait(BoxRequest{"late", BoxIcon::Error, {}}); });
         late.join();
         QCOMPARE(int(log->boxes.size()), 2);
+    }
+
+    void realBoxIsCaptionedWithTheDetailsAndClosedAtExit()
+    {
+        QWidget parent;
+        parent.show();
+        CQtBoxPresenter presenter(&parent);
+        int closed = 0;
+        presenter.Present(BoxRequest{"ERROR: Cannot open COM3 port!", BoxIcon::Error,
+                                     "COM3 (/dev/ttyUSB0): Permission denied\nadd your user to the dialout group"},
+                          [&] { ++closed; });
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY((box = parent.findChild<QMessageBox*>()) != nullptr);
+        QCOMPARE(box->windowTitle(), QString("DOWNLOAD MANAGER"));
+        QCOMPARE(box->text(), QString("ERROR: Cannot open COM3 port!"));
+        QCOMPARE(box->icon(), QMessageBox::Critical);
+        QVERIFY(box->detailedText().contains("dialout"));
+        QVERIFY(box->windowModality() != Qt::NonModal);
+        QCOMPARE(closed, 0);
+        presenter.Present(BoxRequest{"COM Port changed to COM3 ", BoxIcon::Information, {}}, [&] { ++closed; });
+        presenter.CloseAll();
+        QTRY_COMPARE(closed, 2);
     }
 
     void windowLayerQueuesUpdatesAndRunsTimerTicksOnTheProtocolThread()
