@@ -86,7 +86,8 @@ void AddUploadCommand(CLI::App& app, CommandAction& action)
         ->required();
     command->add_option("--port", args->transfer.port, "COMn or a serial device path (mapped to COM2)")
         ->required()
-        ->type_name("DEV");
+        ->type_name("DEV")
+        ->check(CheckPortArgument, "COMn or a device path");
     command->add_option("--baud", args->transfer.baudRate,
                         "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)")
         ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))

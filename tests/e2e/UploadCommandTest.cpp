@@ -201,6 +201,8 @@ TEST_F(UploadCommandTest, RefusalsBeforeWaiting)
     EXPECT_NE(output.find("Cannot create " + missing + ": No such file or directory"), std::string::npos) << output;
 
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "upload", m_strOutput}, output, 20s), 2) << output;
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "upload", m_strOutput, "--port", "ttyUSB0"}, output, 20s), 2)
+        << output;
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "upload", m_strOutput, "--port", "COM2", "--baud", "1234"},
                                       output, 20s),
               2)
