@@ -202,6 +202,12 @@ void CDownloadRole::OnPacket()
         FailWithStatus('W', which + text);
         return;
     }
+    if (m_bWrongBlockAsked && !IsLastPacket())
+    {
+        // With more than one packet left the PC must not answer a wrong number.
+        FailWithStatus('V', which + " came for a request with a wrong block number");
+        return;
+    }
     const std::uint8_t expected = IsLastPacket() ? LAST_BLOCK : std::uint8_t(m_nPacket % 10);
     if (m_packet[1] != expected)
     {

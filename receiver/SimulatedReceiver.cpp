@@ -74,6 +74,8 @@ bool CSimulatedReceiver::StartThread()
 
 void CSimulatedReceiver::Stop()
 {
+    // Two callers at once: the second waits until the first has closed the line.
+    std::lock_guard stopping(m_stopMutex);
     {
         std::lock_guard lock(m_mutex);
         if (!m_bRunning)

@@ -81,6 +81,7 @@ private:
 
     CReceiverLine m_line;
     std::thread m_thread;
+    std::mutex m_stopMutex;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     LogFunction m_log;

@@ -395,6 +395,12 @@ TEST_F(DownloadRoleTest, WrongBlockNumberRequests)
     EXPECT_EQ(Tick(1), (Bytes{VR520_DATA, 0x01}));
     EXPECT_EQ(Feed(Packet(module, 1, buffer)), (Bytes{VR520_DATA, 0x02}));
 
+    // A PC that answers the wrong number while more than one packet is left is wrong.
+    Make(options);
+    Connect();
+    EXPECT_EQ(Feed(ControlMessage(module.header)), (Bytes{VR520_DATA, 0x06}));
+    EXPECT_EQ(Feed(Packet(module, 1, buffer)), (Bytes{VR520_STATUS, 'V'}));
+
     // One packet left: the PC answers the wrong number with the last packet.
     ASSERT_TRUE(ParseReceiverFault("badblock:2", fault, error));
     options.faults = {fault};
