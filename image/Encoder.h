@@ -29,22 +29,16 @@ private:
     static constexpr int kThirdQuarter = 0xC000;
 
     void normalize();
-    void put_bit(int bit)
-    {
-        m_nBitBuffer |= unsigned(bit) << m_nBitCount;
-        if (++m_nBitCount == 8)
-        {
-            m_output.push_back(std::uint8_t(m_nBitBuffer));
-            m_nBitBuffer = 0;
-            m_nBitCount = 0;
-        }
-    }
-    void put_bit_plus_follow(int bit);
+    // Appends the low `count` bits of `bits` (0..32), the first of them the most significant.
+    void put_bits(std::uint32_t bits, int count);
+    // Appends `count` copies of one bit.
+    void put_repeated(int bit, long long count);
+    void drain(); // moves whole bytes from the accumulator to the output
 
     std::vector<std::uint8_t>& m_output;
     int low = 0;
     int high = 0xFFFF;
     long long bits_to_follow = 0;
-    unsigned m_nBitBuffer = 0;
-    int m_nBitCount = 0;
+    std::uint64_t m_nAccumulator = 0; // pending bits, the first at bit 0
+    int m_nAccumulated = 0;
 };
