@@ -6,9 +6,12 @@
 
 #include <iostream>
 #include <memory>
+#include <thread>
 
 namespace
 {
+constexpr auto kLingerAfterTransfer = std::chrono::milliseconds(500);
+
 struct ReceiverArguments
 {
     bool bPty = false;
@@ -107,6 +110,9 @@ int RunReceiver(const ReceiverArguments& args)
     std::optional<ReceiverResult> result;
     while (!result)
         result = receiver.WaitForResult(std::chrono::seconds(1));
+    // A real receiver does not vanish with its last byte: the PC resets and
+    // reopens its port right after a transfer, and should find the line there.
+    std::this_thread::sleep_for(kLingerAfterTransfer);
     receiver.Stop();
     std::cerr << "kavdm receiver: " << (result->bSucceeded ? "complete: " : "failed: ") << result->strText << "\n";
     return result->bSucceeded ? kExitOk : kExitFailed;
