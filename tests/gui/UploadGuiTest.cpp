@@ -10,6 +10,7 @@
 #include "ui/UploadPage.h"
 #include "ui/qt/ColorText.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -211,6 +212,29 @@ private slots:
         QCOMPARE(Text(rig.page, IDC_FILE_LOCATION), QString());
         const std::vector<std::uint8_t> earlier = ReadFile(target);
         QCOMPARE(std::string(earlier.begin(), earlier.end()), std::string("an earlier upload"));
+        QVERIFY(std::filesystem::exists(target + ".partial"));
+        QVERIFY(std::filesystem::file_size(target + ".partial") >= 4096);
+    }
+
+    void exitInTheMiddleOfAnUploadEndsWithinASecondAndLosesNothing()
+    {
+        UploadRig rig;
+        QVERIFY(rig.Start());
+        const std::string target = rig.folder + "/earlier.bin";
+        WriteText(target, "kept as it was");
+        rig.Browse(target);
+        QTRY_COMPARE(rig.t->boxes->Count("Remember to power the IRD standby and then on!"), 1);
+        QVERIFY(rig.PowerOn({}, 115200));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.BytesDone() > 4096, 20000);
+
+        QElapsedTimer clock;
+        clock.start();
+        rig.t->Frame()->close();
+        rig.t->app->ExitInstance();
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed < 1000, qPrintable(QString("exit took %1 ms").arg(elapsed)));
+        const std::vector<std::uint8_t> earlier = ReadFile(target);
+        QCOMPARE(std::string(earlier.begin(), earlier.end()), std::string("kept as it was"));
         QVERIFY(std::filesystem::exists(target + ".partial"));
         QVERIFY(std::filesystem::file_size(target + ".partial") >= 4096);
     }
