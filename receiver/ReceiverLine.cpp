@@ -314,7 +314,11 @@ CReceiverLine::Result CReceiverLine::Write(const std::uint8_t* data, std::size_t
             // Once a slice has begun it is finished; a wake waits for the slice's end.
             poll(fds, written == 0 ? 2 : 1, std::min(100, stallTimeoutMs - waitedMs));
             if (written == 0 && (fds[1].revents & POLLIN))
+            {
+                if (m_bPace)
+                    m_txFree -= ByteTime() * std::int64_t(part);
                 return Result::Woken;
+            }
         }
         done += part;
     }
