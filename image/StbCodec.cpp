@@ -11,7 +11,6 @@
 namespace
 {
 constexpr int kContexts = 256;
-constexpr int kSymbols = 256;
 constexpr std::size_t kFirstOutputChunk = 64 * 1024;
 
 std::unique_ptr<Adaptive_Model[]> MakeModels()
