@@ -5,9 +5,19 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    // Help needs no display.
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+        {
+            std::fputs(GuiUsage(), stdout);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("kavdm-gui"));
 
