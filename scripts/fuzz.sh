@@ -7,8 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${FUZZ_SECONDS:-60}
 BUILD=build-fuzz
+mkdir -p "${BUILD}"
 cmake -S . -B "${BUILD}" -DCMAKE_CXX_COMPILER=clang++ -DKAVDM_FUZZ=ON -DKAVDM_GUI=OFF -DKAVDM_TESTS=OFF \
-  -DKAVDM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "${BUILD}.configure.log" 2>&1 || { cat "${BUILD}.configure.log"; exit 1; }
+  -DKAVDM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "${BUILD}/configure.log" 2>&1 || { cat "${BUILD}/configure.log"; exit 1; }
 cmake --build "${BUILD}" -j "$(nproc)" --target fuzz_StbDecoderFuzz fuzz_ImageScanFuzz
 
 mkdir -p "${BUILD}/artifacts" "${BUILD}/corpus/StbDecoderFuzz" "${BUILD}/corpus/ImageScanFuzz"
