@@ -3,9 +3,48 @@
 #include "app/LumApp.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstring>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+// Ctrl-C or a SIGTERM ends the program the way Exit does (port closed, pages
+// ended): the handler only writes a byte that the window thread reads.
+int theSignalPipe[2] = {-1, -1};
+
+void OnQuitSignal(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(theSignalPipe[0], &byte, 1);
+    (void)written;
+}
+
+void QuitOnSignals(QApplication& application)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, theSignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(theSignalPipe[1], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [notifier] {
+        char byte = 0;
+        const ssize_t got = ::read(theSignalPipe[1], &byte, 1);
+        (void)got;
+        notifier->setEnabled(false);
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,6 +59,7 @@ int main(int argc, char** argv)
     }
     QApplication application(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("kavdm-gui"));
+    QuitOnSignals(application);
 
     // QApplication has taken its own options out of argv by now.
     std::vector<std::string> arguments;
