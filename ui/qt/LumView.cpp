@@ -53,6 +53,10 @@ void CLumView::BuildForm()
     // The group box first, so the radio buttons and the combo box lie on top of it.
     auto* group = new QGroupBox(QStringLiteral("COM Port setting :"), this);
     group->setGeometry(units.Rect(20, 45, 291, 26));
+    // The caption sits on the frame's top line, as in the template's look.
+    group->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }"));
 
     m_pTabPane = new QFrame(this);
     m_pTabPane->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
