@@ -97,6 +97,32 @@ private slots:
         std::filesystem::remove_all(folder);
     }
 
+    void chosenFaultReachesTheReceiver()
+    {
+        GuiOptions options;
+        options.bDemo = true;
+        AppUnderTest t(options);
+        QVERIFY(t.Start());
+        CDemoMode* demo = t.app->Demo();
+        demo->SetPaced(false);
+        t.View()->TabCtrl()->setCurrentIndex(1);
+        t.files->answers.push_back(demo->SamplesFolder() + "/demo-firmware.bin");
+        QTest::mouseClick(t.Page(1)->ControlAs<QPushButton>(IDC_BROWSE), Qt::LeftButton);
+        QTRY_COMPARE(t.boxes->Count("Remember to power the IRD standby and then on!"), 1);
+        // An upload fault does not apply to a download; the download fault does.
+        demo->SetFault("crc:5");
+        demo->SetFault("status:5:W");
+        QVERIFY(demo->PowerOn(ReceiverRole::Download));
+        QTRY_COMPARE_WITH_TIMEOUT(t.boxes->Count("ERROR  : Checksum check"), 1, 30000);
+        QTest::qWait(500);
+        QCOMPARE(t.boxes->Count("Download Complete"), 0);
+        // Powered on again with no fault, the same image goes through.
+        demo->SetFault("");
+        QVERIFY(demo->PowerOn(ReceiverRole::Download));
+        QTRY_COMPARE_WITH_TIMEOUT(t.boxes->Count("Download Complete"), 1, 30000);
+        t.app->ExitInstance();
+    }
+
     void screenshots()
     {
         GuiOptions options;
