@@ -2,6 +2,7 @@
 // its step texts, and images that cannot be used.
 #include "image/ModuleKind.h"
 #include "image/StbCodec.h"
+#include "protocol/ProtocolThread.h"
 #include "serial/SerialPort.h"
 #include "support/DownloadHarness.h"
 #include "ui/ControlIds.h"
@@ -9,6 +10,10 @@
 #include "ui/LinkSettings.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
 
 using testsupport::CDownloadHarness;
 using testsupport::MakeImage;
@@ -194,4 +199,38 @@ TEST(DurationTextTest, MinutesAndSecondsWithinTheHour)
     EXPECT_EQ(FormatDuration(3599), " 59 m 59 s");
     EXPECT_EQ(FormatDuration(3661), " 01 m 01 s") << "whole hours drop";
     EXPECT_EQ(FormatDuration(-5), " 00 m 00 s");
+}
+
+TEST(DownloadPageLostPortTest, LostPortShowsOneBoxAndResets)
+{
+    // Real clock and a real protocol thread, as the front ends run the page.
+    theLinkSettings = kInitialLinkSettings;
+    testsupport::CRecordingWindow window;
+    auto line = std::make_unique<testsupport::CScriptedLine>(2);
+    CProtocolThread thread;
+    CDownloadPage* page = nullptr;
+    thread.RunDelivery([&] {
+        page = new CDownloadPage(&window, &thread);
+        page->OnInitDialog();
+        window.ClearHistory();
+    });
+    line->HangUp();
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        thread.RunDelivery([&] { ended = !window.transfersEnded.empty(); });
+    }
+    thread.Sync();
+    thread.RunDelivery([&] {
+        EXPECT_TRUE(ended);
+        ASSERT_EQ(window.boxes.size(), 1u) << "one box for the loss; the failed reopen is only logged";
+        EXPECT_NE(window.boxes[0].text.find("Lost the COM2 port"), std::string::npos) << window.boxes[0].text;
+        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+        bool reopenLogged = false;
+        for (const auto& line : window.log)
+            reopenLogged = reopenLogged || line.rfind("ERROR: Cannot open COM2 port!", 0) == 0;
+        EXPECT_TRUE(reopenLogged);
+        delete page;
+    });
 }
