@@ -184,6 +184,11 @@ private slots:
         QVERIFY(rig.PowerOn({"crc:5"}, 0));
         QTRY_VERIFY_WITH_TIMEOUT(IsLit(rig.page, IDC_STEP3), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(rig.t->boxes->Count("Upload Complete"), 1, 120000);
+        for (const BoxRequest& box : rig.t->boxes->boxes)
+        {
+            if (box.text == "Upload Complete")
+                QCOMPARE(box.detail, "Saved as " + target); // the box says where the file is
+        }
         QVERIFY(IsDigitalUploadOfSyntheticMemory(ReadFile(target)));
         bool sawCrcError = false;
         for (const QString& line : rig.page->LogLines())
