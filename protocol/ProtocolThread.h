@@ -1,7 +1,11 @@
 // The one thread on which every protocol step runs, in order: deliveries from the
 // ports' monitor threads, page timer ticks and the user's commands. Front ends
 // post to it and never wait for it; a monitor thread waits until its delivery has
-// run, so unread bytes stay in the port's buffers meanwhile.
+// run, so unread bytes stay in the port's buffers meanwhile. A step is never
+// re-entered by a delivery: a port created on this thread delivers through it,
+// so everything a page does is ordered without locks of its own. The thread
+// asks for a real-time priority (falling back to a raised nice value) because
+// the protocol's pauses are a few milliseconds and the receiver waits on each.
 #pragma once
 
 #include "serial/DeliveryGate.h"

@@ -47,9 +47,11 @@ TEST_F(DownloadExchangeTest, WholeExchangeAt57600ByteByByte)
     h.Load("fw.bin", image);
     h.page->SetBaudRate(57600);
 
-    // Rate: code 4, then the port is reopened at the new rate.
+    // Rate: code 4, then the port is reopened at the new rate, 20 ms pauses around it.
+    const auto beforeRate = h.clock.SleptMs();
     h.Receive({VR520_RATE});
     EXPECT_EQ(h.Sent(1), Bytes{0x04});
+    EXPECT_EQ(h.clock.SleptMs() - beforeRate, 10 + 20 + 20);
     EXPECT_EQ(theLinkSettings.openBaudRate, 57600);
     EXPECT_EQ(h.line->BaudRate(), 57600);
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
