@@ -100,28 +100,32 @@ void CConsoleWindow::KillTimer(int id)
 
 void CConsoleWindow::TransferStarted()
 {
+    m_started = std::chrono::steady_clock::now();
     m_nLastModule = 0;
     m_nLastDecile = -1;
     if (onTransferStarted)
         onTransferStarted();
 }
 
-std::string CConsoleWindow::FormatProgress(const TransferProgress& p)
+std::string CConsoleWindow::FormatProgress(const TransferProgress& p, double rateSeconds)
 {
     const std::int64_t done = p.totalBytes > 0 ? std::min(p.bytesDone, p.totalBytes) : p.bytesDone;
     const int percent = p.totalBytes > 0 ? int(done * 100 / p.totalBytes) : 0;
-    const double rate = p.elapsedSeconds > 0 ? double(p.bytesDone) / double(p.elapsedSeconds) : 0.0;
+    if (rateSeconds <= 0)
+        rateSeconds = double(p.elapsedSeconds);
+    const double rate = rateSeconds > 0 ? double(done) / rateSeconds : 0.0;
     char text[160];
     std::snprintf(text, sizeof text, "module %d  packet %d  %lld/%lld bytes (%d%%)  %s  %s / %s", p.module, p.packet,
                   static_cast<long long>(done), static_cast<long long>(p.totalBytes), percent,
-                  p.elapsedSeconds > 0 ? Rate(rate).c_str() : "-", MinutesSeconds(p.elapsedSeconds).c_str(),
+                  rate > 0 ? Rate(rate).c_str() : "-", MinutesSeconds(p.elapsedSeconds).c_str(),
                   p.estimatedSeconds > 0 ? MinutesSeconds(p.estimatedSeconds).c_str() : "--:--");
     return text;
 }
 
 void CConsoleWindow::ShowProgress(const TransferProgress& progress)
 {
-    const std::string line = FormatProgress(progress);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    const std::string line = FormatProgress(progress, seconds);
     if (m_options.progressBar)
     {
         constexpr int kBarWidth = 24;

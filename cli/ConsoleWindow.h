@@ -9,6 +9,7 @@
 
 #include "ui/PageWindow.h"
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -53,8 +54,9 @@ public:
     void ShowProgress(const TransferProgress& progress) override;
     void TransferEnded(bool completed) override;
 
-    // The progress line as shown, for tests: "module 2  packet 37  ...".
-    static std::string FormatProgress(const TransferProgress& progress);
+    // The progress line: "module 2  packet 37  ...". The rate is worked out over
+    // `rateSeconds` (finer than the page's whole seconds) when it is positive.
+    static std::string FormatProgress(const TransferProgress& progress, double rateSeconds = 0);
 
 private:
     void EndProgressLine();
@@ -68,4 +70,5 @@ private:
     bool m_bTransferEnded = false;
     int m_nLastModule = 0;
     int m_nLastDecile = -1;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };
