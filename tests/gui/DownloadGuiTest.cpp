@@ -130,6 +130,22 @@ private slots:
         QVERIFY(t.Frame()->isVisible());
         QTRY_VERIFY(IsLit(page, IDC_STEP1));
         QCOMPARE(t.OnProtocol([](CLumView& v) { return v.Page(1)->State(); }), int(CDownloadPage::NoFile));
+
+        // An STB file that does not decode: an error box, no image, the program goes on.
+        const std::string junk = WriteFile(folder + "/junk.stb", {0x01, 0x02, 0x03});
+        t.files->answers.push_back(QString::fromStdString(junk));
+        const size_t beforeJunk = t.boxes->boxes.size();
+        QTest::mouseClick(page->ControlAs<QPushButton>(IDC_BROWSE), Qt::LeftButton);
+        auto errorAfter = [&](size_t from) {
+            for (size_t i = from; i < t.boxes->boxes.size(); ++i)
+                if (t.boxes->boxes[i].icon == BoxIcon::Error)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY2(errorAfter(beforeJunk), qPrintable(t.boxes->Texts().join(" | ")));
+        QCOMPARE(t.boxes->Count("Remember to power the IRD standby and then on!"), 1);
+        QCOMPARE(t.OnProtocol([](CLumView& v) { return v.Page(1)->State(); }), int(CDownloadPage::NoFile));
+        QVERIFY(t.Frame()->isVisible());
         std::filesystem::remove_all(folder);
     }
 
