@@ -147,6 +147,11 @@ void FlushBoth(int fd)
     ::tcflush(fd, TCIOFLUSH);
 }
 
+void FlushInput(int fd)
+{
+    ::tcflush(fd, TCIFLUSH);
+}
+
 int DrainOutput(int fd)
 {
     int result;

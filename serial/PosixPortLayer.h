@@ -41,6 +41,12 @@ void RequestLowLatency(int fd);
 // Discards both driver queues.
 void FlushBoth(int fd);
 
+// Discards the input queue only. Our writes return after tcdrain, so on a real
+// line the output queue is already empty when we purge; on a pseudo-terminal
+// flushing the output would throw away bytes the far side has not read yet
+// (the rate code before a reopen, the end message before a reset).
+void FlushInput(int fd);
+
 // Waits until the driver has sent every byte written so far; 0 or the errno.
 int DrainOutput(int fd);
 

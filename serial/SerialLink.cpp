@@ -5,11 +5,18 @@
 #include "serial/SerialOwner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+namespace
+{
+// How long a close lets a writer finish draining before it discards the output.
+constexpr std::chrono::milliseconds kStuckWriterGrace{100};
+} // namespace
 
 CSerialLink::CSerialLink() = default;
 
@@ -134,8 +141,12 @@ bool CSerialLink::CloseDevice(bool byUser, std::uint64_t generation)
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(m_nWakeFd, &one, sizeof one);
     }
-    // Discarding the output also releases a writer waiting in tcdrain.
-    posixport::FlushBoth(m_nFd);
+    // Keep what was written: the far side may not have read it yet. Only a
+    // writer still stuck in tcdrain after a moment (a far side that stopped
+    // reading) has the output discarded to release it.
+    posixport::FlushInput(m_nFd);
+    if (!m_deviceChanged.wait_for(lock, kStuckWriterGrace, [this] { return m_nUsers == 0; }))
+        posixport::FlushBoth(m_nFd);
     // Every use is a non-blocking call or a poll that the wake-up ends, so this is short.
     m_deviceChanged.wait(lock, [this] { return m_nUsers == 0; });
     posixport::CloseExclusive(m_nFd);
@@ -185,7 +196,7 @@ int CSerialLink::WriteAll(const void* data, std::size_t length)
 void CSerialLink::Purge()
 {
     if (auto use = Use())
-        posixport::FlushBoth(use.fd());
+        posixport::FlushInput(use.fd());
     std::lock_guard lock(m_mutex);
     m_receiveRing.Reset();
 }

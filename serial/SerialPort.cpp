@@ -86,7 +86,7 @@ int CSerialPort::Open()
     if (m_monitorThread.joinable())
         m_monitorThread.detach();
     posixport::RequestLowLatency(fd);
-    posixport::FlushBoth(fd);
+    posixport::FlushInput(fd);
     const std::uint64_t generation = m_pLink->Attach(fd);
     if (Configure() == 0)
     {

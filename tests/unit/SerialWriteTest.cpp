@@ -138,3 +138,24 @@ TEST_F(SerialWriteTest, DeletingThePortEndsAWriteOnAnotherThread)
     EXPECT_EQ(result.load(), 0);
 }
 } // namespace
+
+// The far side reads late: bytes written before a Purge, a close or a reopen must
+// still reach it (the rate code goes out right before the port is reopened at the
+// new rate, the end message right before the reset).
+TEST(SerialWriteUnreadTest, BytesWrittenBeforePurgeCloseAndReopenStillArrive)
+{
+    CPtyPair pty;
+    ClearPortDevices();
+    SetPortDevice(kTestPort, pty.SlavePath());
+    {
+        CSerialPort port;
+        ASSERT_EQ(port.SetParamsAndOpen(kTestPort, 9600, 8, 0, 0), 1) << port.LastErrorText();
+        ASSERT_EQ(port.WriteByte(0x04), 1);
+        port.Purge();
+        ASSERT_EQ(port.Write("END", 3), 1);
+    } // closed with the bytes still unread
+    CSerialPort reopened;
+    ASSERT_EQ(reopened.SetParamsAndOpen(kTestPort, 57600, 8, 0, 0), 1) << reopened.LastErrorText();
+    EXPECT_EQ(pty.Receive(4, 2s), (std::vector<unsigned char>{0x04, 'E', 'N', 'D'}));
+    ClearPortDevices();
+}
