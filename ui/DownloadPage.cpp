@@ -12,9 +12,6 @@ namespace
 // Fixed pauses of the page.
 constexpr int kLoadPauseMs = 100;        // before an image is loaded
 constexpr int kResetSettleMs = 500;      // the reset lets the line settle before closing the port
-constexpr int kBeforeReopenMs = 10;      // between closing and reopening the port in the reset
-constexpr int kAfterReopenMs = 100;      // before purging the reopened port
-constexpr int kResetBaudRate = 9600;     // every transfer begins at this rate
 } // namespace
 
 CDownloadPage::CDownloadPage(CPageWindow* window, CDeliveryGate* gate)
@@ -61,14 +58,7 @@ void CDownloadPage::ResetState()
     theClock().Sleep(kResetSettleMs);
 
     // Back to 9600 baud, where the receiver's next transfer begins.
-    delete theSerialPort;
-    theSerialPort = nullptr;
-    theLinkSettings.openBaudRate = kResetBaudRate;
-    theClock().Sleep(kBeforeReopenMs);
-    ReopenPort(false);
-    theClock().Sleep(kAfterReopenMs);
-    if (theSerialPort)
-        theSerialPort->Purge();
+    ReopenAtRestingRate();
 
     if (m_steps.IsLit(3))
         m_steps.Light(1);

@@ -1,6 +1,7 @@
 #include "ui/InfoPage.h"
 
 #include "serial/PortNames.h"
+#include "protocol/Clock.h"
 #include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
@@ -221,6 +222,21 @@ int CInfoPage::ReopenPort(bool announce)
     SetNextBoxDetail(reason);
     ShowError(text);
     return 0;
+}
+
+void CInfoPage::ReopenAtRestingRate()
+{
+    static constexpr int kRestingBaudRate = 9600;
+    static constexpr int kBeforeReopenMs = 10;  // between closing and reopening
+    static constexpr int kAfterReopenMs = 100;  // before purging the reopened port
+    delete theSerialPort;
+    theSerialPort = nullptr;
+    theLinkSettings.openBaudRate = kRestingBaudRate;
+    theClock().Sleep(kBeforeReopenMs);
+    ReopenPort(false);
+    theClock().Sleep(kAfterReopenMs);
+    if (theSerialPort)
+        theSerialPort->Purge();
 }
 
 void CInfoPage::ChangePort(int index)

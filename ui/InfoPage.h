@@ -80,6 +80,10 @@ public:
     // shows "ERROR: Cannot open COM%d port!" with the system's reason as the
     // box's detail, and keeps the unopened object. Returns 1 on success.
     int ReopenPort(bool announce);
+    // The transfer resets' last step: closes the port, opens it again at 9600
+    // baud (where every transfer begins) with short pauses around the reopen,
+    // and purges it.
+    void ReopenAtRestingRate();
     // The user chose COM(index + 1) (index 0 to 3): reopens, announcing it.
     void ChangePort(int index);
     // The user chose a rate; used when the next transfer switches the speed.

@@ -11,7 +11,6 @@
 namespace
 {
 constexpr int kPacketBarMaximum = kPacketDataSize; // the packet bar's range is 0..1024
-constexpr int kRestingBaudRate = 9600;             // where every transfer begins
 
 bool FileExists(const std::string& path)
 {
@@ -95,14 +94,7 @@ void CUploadPage::ResetState()
     if (!partialNote.empty())
         ShowInfo(partialNote);
     theClock().Sleep(kResetSettleMs);
-    delete theSerialPort;
-    theSerialPort = nullptr;
-    theLinkSettings.openBaudRate = kRestingBaudRate;
-    theClock().Sleep(kBeforeReopenMs);
-    ReopenPort(false);
-    theClock().Sleep(kAfterReopenMs);
-    if (theSerialPort)
-        theSerialPort->Purge();
+    ReopenAtRestingRate();
     if (m_steps.IsLit(3))
         m_steps.Light(1);
 }

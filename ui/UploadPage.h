@@ -53,8 +53,6 @@ public:
     static constexpr int kToneMs = 200;
     // Pauses of the reset around the port's reopening.
     static constexpr int kResetSettleMs = 1000;
-    static constexpr int kBeforeReopenMs = 10;
-    static constexpr int kAfterReopenMs = 100;
     // A module header on the line: present flag, digital flag, flash flag.
     static constexpr int kModuleHeaderBytes = 3;
 
