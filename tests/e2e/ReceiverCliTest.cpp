@@ -78,7 +78,7 @@ TEST_F(ReceiverCliTest, UploadServesAnImageThroughFaults)
     ASSERT_TRUE(SaveBinImage(image, {eeprom, second}, error)) << error;
     Launch({"--role", "upload", "--image", image, "--fault", "crc:1", "--fault", "drop:3", "--verbose"});
     std::vector<ReceiverModule> got;
-    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error, 500ms)) << error;
+    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error, 2s)) << error;
     EXPECT_EQ(m_process.Wait(15s), 0) << m_process.Stderr();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].data, eeprom.data);

@@ -178,7 +178,7 @@ TEST_F(SimulatedReceiverTest, UploadWithEveryFaultStillDeliversTheMemory)
     std::string error;
     ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
     std::vector<ReceiverModule> got;
-    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error, 400ms)) << error;
+    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error, 2s)) << error;
     const auto result = m_receiver.WaitForResult(10s);
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->bSucceeded) << result->strText;
