@@ -1,12 +1,14 @@
 #include "ui/InfoPage.h"
 
 #include "serial/PortNames.h"
+#include "serial/SerialErrorHints.h"
 #include "protocol/Clock.h"
 #include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace
@@ -190,6 +192,9 @@ void CInfoPage::OnPortLost(int error)
     if (!device.empty())
         text += " (" + device + ")";
     text += error != 0 ? std::string(": ") + std::strerror(error) : ": the device hung up";
+    // A vanished adapter gets the same advice as a missing one (cable, services
+    // that take new USB serial adapters).
+    SetNextBoxDetail(SerialErrorHint(error != 0 ? error : EIO));
     ShowError(text);
     // The reset reopens the port on the transfer pages; should the device still
     // be missing, that failure goes to the log: the user has had the box.

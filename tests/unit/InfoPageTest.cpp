@@ -292,6 +292,9 @@ TEST_F(InfoPageTest, LostPortIsReportedOnceAndThePageResets)
         ASSERT_EQ(m_window.boxes.size(), 1u);
         EXPECT_NE(m_window.boxes[0].text.find("ERROR : Lost the COM2 port"), std::string::npos)
             << m_window.boxes[0].text;
+        // The box's details say what to check.
+        EXPECT_NE(m_window.boxes[0].detail.find("check the cable or adapter"), std::string::npos)
+            << m_window.boxes[0].detail;
         EXPECT_EQ(page->logLines.back(), "State Reset");
         delete page;
     });
