@@ -3,9 +3,11 @@
 #include "app/MainFrame.h"
 #include "image/SampleImages.h"
 #include "serial/PortNames.h"
+#include "ui/qt/LumView.h"
 #include "ui/qt/MessageBoxBroker.h"
 
 #include <QActionGroup>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -98,6 +100,7 @@ QString CDemoMode::FindOrMakeSamples()
 void CDemoMode::Install(CMainFrame* frame, CMessageBoxBroker* broker)
 {
     m_pBroker = broker;
+    m_pView = frame->View();
     frame->AddLogSource(QStringLiteral("Receiver"), &m_log);
     QMenu* menu = frame->AddMenu(QStringLiteral("&Demo"));
     menu->setObjectName(QStringLiteral("menuDemo"));
@@ -142,6 +145,14 @@ bool CDemoMode::PowerOn(ReceiverRole role)
     options.role = role;
     options.nRate = kReceiverAnyRate; // follow the rate the page asks for
     options.bPace = m_bPaced;
+    // An upload stays at 9600 baud on the line whatever rate is chosen; the demo
+    // paces it at the chosen rate so that it runs as fast as a download would.
+    if (role == ReceiverRole::Upload && m_pView && m_pView->BaudRateBox())
+    {
+        const int index = m_pView->BaudRateBox()->currentIndex();
+        if (index >= 0 && index < int(CLumView::kBaudRates.size()))
+            options.nPaceBaud = CLumView::kBaudRates[std::size_t(index)];
+    }
     options.nSilenceTimeoutMs = 60000;
     if (!m_strFault.empty())
     {

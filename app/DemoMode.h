@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+class CLumView;
 class CMainFrame;
 class CMessageBoxBroker;
 class QActionGroup;
@@ -65,6 +66,7 @@ private:
 
     CSimulatedReceiver m_receiver;
     CMessageBoxBroker* m_pBroker = nullptr;
+    CLumView* m_pView = nullptr; // the form, for the chosen baud rate
     QStringListModel m_log;
     QString m_strSamples;
     QString m_strLastResult;
