@@ -55,6 +55,9 @@ private slots:
         QCOMPARE(view->TabCtrl()->tabText(1), QString("DOWNLOAD"));
         QCOMPARE(view->TabCtrl()->tabText(2), QString("UPLOAD"));
         QCOMPARE(view->TabCtrl()->currentIndex(), 0);
+        // Fixed-width tabs: all as wide as the widest.
+        QCOMPARE(view->TabCtrl()->tabRect(1).width(), view->TabCtrl()->tabRect(0).width());
+        QCOMPARE(view->TabCtrl()->tabRect(2).width(), view->TabCtrl()->tabRect(0).width());
         QVERIFY(t.Page(0)->isVisible() && t.Page(0)->isEnabled());
         QVERIFY(!t.Page(1)->isVisible() && !t.Page(1)->isEnabled());
         QVERIFY(!t.Page(2)->isVisible() && !t.Page(2)->isEnabled());

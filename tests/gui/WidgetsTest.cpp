@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "protocol/ProtocolThread.h"
 #include "ui/ControlIds.h"
+#include "ui/UploadPage.h"
 #include "ui/qt/AnimationCtrl.h"
 #include "ui/qt/ColorText.h"
 #include "ui/qt/DialogUnits.h"
@@ -15,10 +16,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QtTest>
 
 #include <atomic>
@@ -42,6 +46,15 @@ int CountPixels(QWidget* widget, const QColor& colour)
                 ++count;
         }
     return count;
+}
+
+// The texts of a page's controls of one kind, in template order.
+template <typename Control> QStringList TextsOf(const QWidget& page)
+{
+    QStringList texts;
+    for (Control* control : page.findChildren<Control*>())
+        texts << control->text();
+    return texts;
 }
 } // namespace
 
@@ -139,6 +152,68 @@ private slots:
         QVERIFY(upload.ControlAs<CColorText>(IDC_STEP1));
         QCOMPARE(upload.ControlAs<CColorText>(IDC_STEP3)->text(), QString("3. Wait during a few minites."));
         QVERIFY(!upload.Control(IDC_CHECK_FIRMWARE));
+    }
+
+    void transferPagesCarryTheirTemplateTexts()
+    {
+        // Every static text of each page in template order, hidden ones included.
+        auto labelTexts = [](const CPageWidget& page) {
+            QStringList texts;
+            for (QLabel* label : page.findChildren<QLabel*>())
+                if (label->pixmap().isNull())
+                    texts << label->text();
+            return texts;
+        };
+        CPageWidget download(DownloadPageTemplate());
+        QCOMPARE(labelTexts(download),
+                 QStringList({"1. Select BIN or STB file.", "2. Power the IRD standby and  then on.",
+                              "3. Wait a few minites.", "From :", "File location", "Status :", "State ",
+                              "Packet   :", "Module  :", "Total      :", "Estim... Time :", "Static",
+                              "Current  Time :", "Static"}));
+        QCOMPARE(TextsOf<QPushButton>(download), QStringList({"Browse", "Clear"}));
+        QCOMPARE(TextsOf<QCheckBox>(download),
+                 QStringList({"Firmware download", "Digital data download", "Analog data download"}));
+        QVERIFY(download.Control(IDC_BROWSE) && download.Control(IDC_CLEAR));
+
+        CPageWidget upload(UploadPageTemplate());
+        QCOMPARE(labelTexts(upload),
+                 QStringList({"1. Select STB file.", "2. Power the IRD standby and  then on.",
+                              "3. Wait during a few minites.", "From :", "File location", "Status  :", "State ",
+                              "Packet   :", "Module  :", "Total      :", "Estim... Time :", "Static",
+                              "Current  Time :", "Static"}));
+        QCOMPARE(TextsOf<QPushButton>(upload), QStringList({"Browse", "Clear"}));
+        QVERIFY(upload.Control(IDC_UPLOAD_BROWSE) && upload.Control(IDC_UPLOAD_CLEAR));
+
+        // The status labels stay hidden with the status lines.
+        for (CPageWidget* page : {&download, &upload})
+        {
+            page->show();
+            QVERIFY(!page->Control(IDC_STATUS_LABEL)->isVisible());
+            QVERIFY(!page->Control(IDC_STATUS_TEXT)->isVisible());
+        }
+    }
+
+    void fileDialogListsTheFilterNamesAsWorded()
+    {
+        const std::pair<const char*, QStringList> cases[] = {
+            {"Bin File or Stb File(*.bin;*.stb)|*.bin;*.stb|All file (*.*)|*.*|",
+             {"Bin File or Stb File(*.bin;*.stb)", "All file (*.*)"}},
+            {"Bin File (*.bin)|*.bin|All file (*.*)|*.*|", {"Bin File (*.bin)", "All file (*.*)"}},
+        };
+        for (const auto& [filter, shown] : cases)
+        {
+            QFileDialog dialog;
+            dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+            ConfigureFileDialog(dialog, FileDialogRequest{QString::fromLatin1(filter), {}, {}, false, {}});
+            auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+            QVERIFY(types);
+            QStringList items;
+            for (int i = 0; i < types->count(); ++i)
+                items << types->itemText(i);
+            QCOMPARE(items, shown);
+            // The patterns still filter, upper-case names included.
+            QVERIFY(dialog.nameFilters().value(0).contains("*.BIN"));
+        }
     }
 
     void animationLoopsAndShowsTheFirstFrameStill()

@@ -8,13 +8,15 @@ namespace
 using K = ControlKind;
 using P = PictureId;
 
-// The rows both transfer pages share below the edit line.
-void AddProgressRows(std::vector<ControlTemplate>& controls)
+// The rows both transfer pages share below the edit line; only the hidden
+// status label is worded differently ("Status :" on the DOWNLOAD page,
+// "Status  :" on the UPLOAD page).
+void AddProgressRows(std::vector<ControlTemplate>& controls, const char* statusLabel)
 {
     const std::vector<ControlTemplate> rows = {
         {K::Text, IDC_STATIC, "From :", 15, 90, 21, 8},
         {K::Text, IDC_FILE_LOCATION, "File location", 47, 90, 125, 8},
-        {K::Text, IDC_STATUS_LABEL, "Status  :", 15, 100, 26, 8, false},
+        {K::Text, IDC_STATUS_LABEL, statusLabel, 15, 100, 26, 8, false},
         {K::Text, IDC_STATUS_TEXT, "State ", 46, 101, 125, 8, false},
         {K::Text, IDC_STATIC, "Packet   :", 15, 110, 31, 8},
         {K::ProgressBar, IDC_PACKET_BAR, "", 47, 112, 121, 6},
@@ -73,7 +75,7 @@ const DialogTemplate& DownloadPageTemplate()
             {K::CheckBox, IDC_CHECK_DIGITAL, "Digital data download", 182, 76, 100, 10, true, false},
             {K::CheckBox, IDC_CHECK_ANALOG, "Analog data download", 182, 88, 100, 10, true, false},
         };
-        AddProgressRows(t.controls);
+        AddProgressRows(t.controls, "Status :");
         return t;
     }();
     return kTemplate;
@@ -94,7 +96,7 @@ const DialogTemplate& UploadPageTemplate()
             {K::Button, IDC_UPLOAD_BROWSE, "Browse", 98, 72, 34, 12},
             {K::Button, IDC_UPLOAD_CLEAR, "Clear", 133, 72, 34, 12},
         };
-        AddProgressRows(t.controls);
+        AddProgressRows(t.controls, "Status  :");
         return t;
     }();
     return kTemplate;

@@ -30,18 +30,25 @@ QString QtFilterFromPipeFilter(const QString& filter)
     return filters.join(QStringLiteral(";;"));
 }
 
+void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request)
+{
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setNameFilter(QtFilterFromPipeFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.bMayNotExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
+    if (!request.defaultSuffix.isEmpty() && !request.defaultSuffix.contains(QLatin1Char(' ')))
+        dialog.setDefaultSuffix(request.defaultSuffix.toLower());
+}
+
 FileChooser MakeQtFileChooser(QWidget* parent)
 {
     return [parent](const FileDialogRequest& request) -> std::optional<QString> {
-        QFileDialog dialog(parent, QString(), QString(), QtFilterFromPipeFilter(request.filter));
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(request.bMayNotExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        dialog.setOption(QFileDialog::ReadOnly, false);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-        if (!request.folder.isEmpty())
-            dialog.setDirectory(request.folder);
-        if (!request.defaultSuffix.isEmpty() && !request.defaultSuffix.contains(QLatin1Char(' ')))
-            dialog.setDefaultSuffix(request.defaultSuffix.toLower());
+        QFileDialog dialog(parent);
+        ConfigureFileDialog(dialog, request);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         return dialog.selectedFiles().first();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 struct FileDialogRequest
@@ -25,6 +26,11 @@ using FileChooser = std::function<std::optional<QString>(const FileDialogRequest
 // also offered in upper case, since Linux file names are case-sensitive and
 // receiver images often carry upper-case extensions.
 QString QtFilterFromPipeFilter(const QString& filter);
+
+// Sets a file dialog up for `request`. The filter list shows the names as the
+// request words them ("Bin File or Stb File(*.bin;*.stb)", "All file (*.*)"),
+// without the patterns Qt would otherwise append.
+void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request);
 
 // A modal QFileDialog owned by `parent`.
 FileChooser MakeQtFileChooser(QWidget* parent);

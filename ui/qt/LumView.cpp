@@ -20,6 +20,8 @@
 #include <QRadioButton>
 #include <QTabBar>
 
+#include <algorithm>
+
 namespace
 {
 // Template 101, in dialog units.
@@ -31,6 +33,22 @@ constexpr int kPageDropPx = 20;
 
 const char* const kDownloadFilter = "Bin File or Stb File(*.bin;*.stb)|*.bin;*.stb|All file (*.*)|*.*|";
 const char* const kUploadFilter = "Bin File (*.bin)|*.bin|All file (*.*)|*.*|";
+
+// The form's tab control has fixed-width tabs: every tab as wide as the widest.
+class CFixedWidthTabBar : public QTabBar
+{
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override
+    {
+        QSize size = QTabBar::tabSizeHint(index);
+        for (int i = 0; i < count(); ++i)
+            size.setWidth(std::max(size.width(), QTabBar::tabSizeHint(i).width()));
+        return size;
+    }
+};
 } // namespace
 
 CLumView::CLumView(GuiContext context, QWidget* parent) : QWidget(parent), m_context(std::move(context))
@@ -60,7 +78,7 @@ void CLumView::BuildForm()
 
     m_pTabPane = new QFrame(this);
     m_pTabPane->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
-    m_pTabCtrl = new QTabBar(this);
+    m_pTabCtrl = new CFixedWidthTabBar(this);
     m_pTabCtrl->setObjectName(QStringLiteral("tab1000"));
     m_pTabCtrl->setExpanding(false);
     m_pTabCtrl->setDrawBase(false);
