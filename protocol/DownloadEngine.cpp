@@ -46,6 +46,14 @@ void CDownloadPage::OnReceive(const char* data, int length)
     // A two-byte message split across deliveries ('P' and its letter, 0x69 and
     // its block number) is put back together and handled as if it came whole.
     std::vector<std::uint8_t> joined;
+    if (m_nPendingByte == VR520_STATUS && !IsStatusLetter(bytes[0]))
+    {
+        // The lone 'P' was no report cut in two: it is handled as the delivery
+        // it came in, and the new bytes as theirs, so a request behind it is not lost.
+        m_nPendingByte = -1;
+        const std::uint8_t alone[2] = {VR520_STATUS, 0};
+        HandleDelivery(alone, 1);
+    }
     if (m_nPendingByte >= 0)
     {
         joined.reserve(std::size_t(length) + 2);

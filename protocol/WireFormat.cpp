@@ -144,3 +144,8 @@ std::optional<StatusReport> FindStatusReport(std::uint8_t secondByte)
             return report;
     return std::nullopt;
 }
+
+bool IsStatusLetter(std::uint8_t byte)
+{
+    return byte >= 'Q' && byte <= 'Z';
+}

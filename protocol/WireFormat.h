@@ -104,3 +104,6 @@ struct StatusReport
 };
 // The report a second byte stands for; none for 'S', 'R' and anything unknown.
 std::optional<StatusReport> FindStatusReport(std::uint8_t secondByte);
+// True for the letters the receiver sends behind a 'P' ('Q' to 'Z'), so a lone
+// 'P' followed by one of them in the next delivery is a report split in two.
+bool IsStatusLetter(std::uint8_t byte);

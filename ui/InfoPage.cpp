@@ -94,7 +94,7 @@ void CInfoPage::OnReceive(const char* data, int length)
     // A 'P' alone waits for its letter in the next delivery.
     std::uint8_t joined[2 + 1];
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    if (m_nPendingByte >= 0)
+    if (m_nPendingByte >= 0 && IsStatusLetter(bytes[0]))
     {
         joined[0] = std::uint8_t(m_nPendingByte);
         joined[1] = bytes[0];
@@ -103,6 +103,8 @@ void CInfoPage::OnReceive(const char* data, int length)
         ClassifyStatusReport(joined, 2);
         return;
     }
+    // A 'P' not followed by a letter was no report; the new bytes count on their own.
+    m_nPendingByte = -1;
     if (length == 1 && bytes[0] == VR520_STATUS)
     {
         m_nPendingByte = bytes[0];

@@ -113,7 +113,8 @@ protected:
     void SetNextBoxDetail(const std::string& detail) { m_strBoxDetail = detail; }
 
     // A lone first byte of a two-byte message ('P' without its letter) kept
-    // until the next delivery, which is then handled as if it had come whole.
+    // until the next delivery, which is then handled as if it had come whole
+    // (for a 'P', only when that delivery begins with a status letter).
     // -1 when nothing is pending. Emptied by ResetState() (the port is purged).
     int m_nPendingByte = -1;
 

@@ -331,6 +331,33 @@ TEST_F(DownloadExchangeTest, RequestsSplitAcrossDeliveriesAreHandledWhole)
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"ERROR  : Checksum check"});
 }
 
+TEST_F(DownloadExchangeTest, LoneStatusByteNotFollowedByItsLetterKeepsTheNextRequest)
+{
+    // A stray 'P' and then the receiver's header request in the next delivery:
+    // the 'P' is answered on its own and the request is still served.
+    const Bytes image = MakeImage({Firmware(5000)});
+    h.Load("fw.bin", image);
+    h.Receive({VR520_READY});
+    h.Receive({VR520_FUNC});
+    h.Receive({0x01});
+    h.SentNow();
+    h.window.ClearHistory();
+    h.Receive({'P'});
+    h.Receive({VR520_HEADER2});
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_HEADER2"});
+    const Bytes header = h.Sent(kHeaderBlockSize);
+    ASSERT_EQ(header.size(), 64u);
+    EXPECT_TRUE(std::equal(header.begin(), header.begin() + 44, image.begin()));
+    EXPECT_EQ(h.page->State(), CDownloadPage::SendingData);
+
+    // A stray 'P' and then a whole report: the report is still seen.
+    h.window.ClearHistory();
+    h.Receive({'P'});
+    h.Receive({'P', 'V'});
+    EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"ERROR : Count Number"});
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
+}
+
 TEST_F(DownloadExchangeTest, EstimateShowsWhenThePacketNumberBecomesAMultipleOfFour)
 {
     h.Load("fw.bin", MakeImage({Firmware(9 * 1024)}));

@@ -230,6 +230,12 @@ TEST_F(InfoPageTest, StatusReportSplitAcrossDeliveriesIsRecognised)
     page.OnReceive("P", 1);
     page.OnReceive("\x70", 1);
     EXPECT_TRUE(m_window.boxes.empty());
+
+    // A lone 'P' does not swallow the first byte of the next delivery: a whole
+    // report right behind it is still recognised.
+    page.OnReceive("P", 1);
+    page.OnReceive("PX", 2);
+    EXPECT_EQ(m_window.BoxTexts(), std::vector<std::string>{"ERROR  :  Frash Erase Fail"});
 }
 
 namespace
