@@ -213,6 +213,25 @@ void CUploadPage::OnModuleHeaderBytes(const std::uint8_t* data, int length)
     // would index outside the buffer, so it restarts the header.
     if (theBytesLeft < 1 || theBytesLeft > kModuleHeaderBytes)
         theBytesLeft = kModuleHeaderBytes;
+    // The last packet of a module asked for twice can come twice: its second
+    // copy arrives after the header request. A header never has 0xEE where its
+    // digital byte stands, so 0x69 0xEE at the start of a header is that copy:
+    // drop the whole packet instead of writing it as a header.
+    if (m_nRepeatBytesToDrop == 0 && theBytesLeft == kModuleHeaderBytes && m_nModuleIndex > 0 && length >= 2 &&
+        data[0] == PACKET_REQUEST && data[1] == LAST_BLOCK)
+    {
+        AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
+        m_nRepeatBytesToDrop = kPacketSize;
+    }
+    if (m_nRepeatBytesToDrop > 0)
+    {
+        const int dropped = std::min(m_nRepeatBytesToDrop, length);
+        m_nRepeatBytesToDrop -= dropped;
+        data += dropped;
+        length -= dropped;
+        if (length == 0)
+            return;
+    }
     int used = 0;
     while (theBytesLeft > 0 && used < length)
     {
@@ -444,6 +463,7 @@ void CUploadPage::OnTimeout()
     {
         AddLog("Timeout : Request module header");
         theBytesLeft = kModuleHeaderBytes;
+        m_nRepeatBytesToDrop = 0; // the purge drops what was left of it
         if (theSerialPort)
             theSerialPort->Purge();
         StopTimer();

@@ -86,6 +86,7 @@ void CUploadPage::ResetState()
     m_pWindow->SetPos(IDC_PACKET_BAR, 0);
     const std::string partialNote = KeepPartialOutput();
     m_nState = NoFile;
+    m_nRepeatBytesToDrop = 0;
     m_pWindow->SetPos(IDC_PACKET_BAR, 0);
     m_pWindow->SetPos(IDC_MODULE_BAR, 0);
     m_pWindow->SetPos(IDC_TOTAL_BAR, 0);

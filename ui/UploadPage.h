@@ -137,4 +137,8 @@ private:
     bool m_bTransferRunning = false;
     // Modules started in this transfer, for the window's progress line.
     int m_nModuleIndex = 0;
+    // Bytes still to drop of a repeated last packet that came where the next
+    // module header was expected (a slow receiver answered a request and its
+    // repeat); 0 when nothing is being dropped.
+    int m_nRepeatBytesToDrop = 0;
 };

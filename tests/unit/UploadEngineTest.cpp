@@ -336,6 +336,31 @@ TEST_F(UploadEngineTest, PacketRightBehindADuplicateInTheSameChunkIsKept)
     EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1)) + ToString(PacketData(1, 2)));
 }
 
+TEST_F(UploadEngineTest, RepeatOfAModulesLastPacketIsNotTakenForTheNextHeader)
+{
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00});
+    EXPECT_EQ(rig.Sent(), Concat({Bytes{VR520_READY, FUNC_UPLOAD_DIGITAL, HEADER_REQUEST}, Request(1)}));
+    const Bytes last = MakeUploadPacket(LAST_BLOCK, PacketData(1, 1));
+    rig.Feed(last);
+    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    // The slow receiver's second copy of the last packet, then the header asked for.
+    rig.Feed(last);
+    EXPECT_EQ(window.log.front(), "Duplicate packet (ee) dropped");
+    EXPECT_EQ(StateOf(page), CUploadPage::ReceiveModuleHeader);
+    EXPECT_TRUE(rig.Sent(10).empty());
+    rig.Feed({0x02, 0x01, 0x00});
+    EXPECT_EQ(rig.Sent(), Request(1));
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(2, 1)));
+    rig.Finish();
+    EXPECT_TRUE(window.LogContains("Upload Complete"));
+    const std::string file = ReadFileBytes(rig.target);
+    ASSERT_EQ(file.size(), std::size_t(2 * (64 + 1024)));
+    EXPECT_EQ(file.substr(64, 1024), ToString(PacketData(1, 1)));
+    EXPECT_EQ(std::uint8_t(file[64 + 1024]), 0x02) << "the second module's header block follows the first's data";
+    EXPECT_EQ(file.substr(2 * 64 + 1024), ToString(PacketData(2, 1)));
+}
+
 TEST_F(UploadEngineTest, LastBlockEndsTheModuleAndTheNextStartsAtPacketOne)
 {
     rig.StartUpload();
