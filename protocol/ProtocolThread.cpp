@@ -1,37 +1,9 @@
 #include "protocol/ProtocolThread.h"
 
+#include "serial/ThreadPriority.h"
+
 #include <algorithm>
 #include <memory>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-namespace
-{
-// The protocol's fixed pauses are short (1 ms after each CRC byte, 10 ms per
-// delivery) and the receiver waits on each answer, so a late wake-up on a busy
-// machine stretches every packet. The thread asks for a real-time priority
-// (it sleeps or waits nearly all the time and never spins), else a raised
-// nice value, and runs as it is when neither is allowed.
-constexpr int kRealTimePriority = 10;
-constexpr int kNiceValues[] = {-10, -5};
-
-void RaiseProtocolPriority()
-{
-    sched_param param{};
-    param.sched_priority = std::min(kRealTimePriority, sched_get_priority_max(SCHED_FIFO));
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0)
-        return;
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    for (int nice : kNiceValues)
-    {
-        if (::setpriority(PRIO_PROCESS, tid, nice) == 0)
-            return;
-    }
-}
-} // namespace
 
 CProtocolThread::CProtocolThread()
 {
@@ -152,7 +124,10 @@ void CProtocolThread::Stop()
 
 void CProtocolThread::Run()
 {
-    RaiseProtocolPriority();
+    // The protocol's fixed pauses are short (1 ms after each CRC byte, 10 ms per
+    // delivery) and the receiver waits on each answer, so a late wake-up on a
+    // busy machine stretches every packet.
+    RaiseThreadPriority({-10, -5});
     std::unique_lock lock(m_mutex);
     while (!m_bStopping)
     {

@@ -1,5 +1,7 @@
 #include "receiver/ReceiverLine.h"
 
+#include "serial/PosixPortLayer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -18,23 +20,10 @@ namespace
 constexpr auto kPaceSlice = std::chrono::milliseconds(5);
 constexpr int kDrainPollMs = 10;
 
+// The termios speed of a rate, B0 for one the port layer does not support.
 speed_t SpeedFor(int baudRate)
 {
-    switch (baudRate)
-    {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
-    }
+    return baudRate > 0 ? speed_t(posixport::SpeedCode(std::uint32_t(baudRate))) : B0;
 }
 
 std::string ErrnoText(const std::string& what)

@@ -1,24 +1,17 @@
 #include "serial/SerialMonitor.h"
 
 #include "serial/SerialLink.h"
+#include "serial/ThreadPriority.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <pthread.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace
 {
 constexpr int kBlockBytes = 1024;
-// Any real-time priority runs ahead of every normal thread; a low one leaves the
-// kernel's own real-time threads alone.
-constexpr int kRealTimePriority = 10;
-constexpr int kNiceValues[] = {-20, -10, -5, -1};
 // A tty that polls readable but has nothing to read (no hang-up flagged) is
 // given this many short pauses before it counts as gone, so it cannot spin.
 constexpr int kEmptyReadsBeforeLost = 1000;
@@ -47,26 +40,12 @@ void NoteMonitorThreadEnded()
     theRunningMonitors.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-void RaiseMonitorPriority()
-{
-    sched_param param{};
-    param.sched_priority = std::min(kRealTimePriority, sched_get_priority_max(SCHED_FIFO));
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0)
-        return;
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    for (int nice : kNiceValues)
-    {
-        if (::setpriority(PRIO_PROCESS, tid, nice) == 0)
-            return;
-    }
-}
-
 void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
 {
     const CMonitorEndNote endNote;
     if (!link->WaitForMonitorStart(generation))
         return;
-    RaiseMonitorPriority();
+    RaiseThreadPriority({-20, -10, -5, -1});
     char block[kBlockBytes];
     int emptyReads = 0;
     for (;;)

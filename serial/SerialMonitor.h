@@ -12,10 +12,6 @@ class CSerialLink;
 // The thread's body; `generation` is what Attach() returned for the device.
 void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation);
 
-// Raises the calling thread to a real-time priority, or failing that to a
-// better nice value; stays as it is when the system allows neither.
-void RaiseMonitorPriority();
-
 // Monitor threads started and not yet ended, in the whole process. A thread
 // counts from just before its start until it has made its last delivery, so
 // once this reads 0 no owner will be called again (tests, shutdown checks).
