@@ -15,6 +15,11 @@ inline constexpr int kExitFailed = 1;   // bad image, failed or reset transfer, 
 inline constexpr int kExitUsage = 2;    // command-line errors
 inline constexpr int kExitTimedOut = 3; // --wait passed before the receiver started
 
+struct TransferOptions;
+// --port, --baud, --wait and --verbose with the footer of exit codes, shared by
+// `kavdm download` and `kavdm upload`. `baudHelp` says what the rate does there.
+void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& waitSeconds, const std::string& baudHelp);
+
 void AddPortMapOptions(CLI::App& app);                     // --comN PATH, shared by every subcommand
 void AddImageCommand(CLI::App& app, CommandAction& action);    // kavdm image info|decode|encode
 void AddPortsCommand(CLI::App& app, CommandAction& action);    // kavdm ports

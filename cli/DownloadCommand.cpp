@@ -62,18 +62,7 @@ void AddDownloadCommand(CLI::App& app, CommandAction& action)
     auto args = std::make_shared<DownloadArguments>();
     auto* command = app.add_subcommand("download", "send a BIN or STB image to the receiver");
     command->add_option("IMAGE", args->image, "the image file (.bin or .stb)")->required();
-    command->add_option("--port", args->transfer.port, "COMn or a serial device path (mapped to COM2)")
-        ->required()
-        ->type_name("DEV")
-        ->check(CheckPortArgument, "COMn or a device path");
-    command->add_option("--baud", args->transfer.baudRate, "rate the receiver is asked to switch to")
-        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
-        ->default_val(9600);
-    command->add_option("--wait", args->waitSeconds, "give up (exit 3) when the receiver has not started by then")
-        ->check(CLI::PositiveNumber)
-        ->type_name("SECONDS");
-    command->add_flag("--verbose", args->transfer.verbose, "print the page's log lines");
-    command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
-                    "128+N on signal N.");
+    AddTransferOptions(command, args->transfer, args->waitSeconds,
+                       "rate the receiver is asked to switch to");
     command->callback([&action, args, command] { action = [args, command] { return RunDownload(*args, *command); }; });
 }

@@ -187,3 +187,20 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return outcome;
 }
+
+void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& waitSeconds, const std::string& baudHelp)
+{
+    command->add_option("--port", transfer.port, "COMn or a serial device path (mapped to COM2)")
+        ->required()
+        ->type_name("DEV")
+        ->check(CheckPortArgument, "COMn or a device path");
+    command->add_option("--baud", transfer.baudRate, baudHelp)
+        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
+        ->default_val(9600);
+    command->add_option("--wait", waitSeconds, "give up (exit 3) when the receiver has not started by then")
+        ->check(CLI::PositiveNumber)
+        ->type_name("SECONDS");
+    command->add_flag("--verbose", transfer.verbose, "print the page's log lines");
+    command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
+                    "128+N on signal N.");
+}

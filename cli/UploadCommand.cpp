@@ -84,19 +84,7 @@ void AddUploadCommand(CLI::App& app, CommandAction& action)
     auto* command = app.add_subcommand("upload", "read the receiver's flash and EEPROM back into a BIN file");
     command->add_option("OUTPUT", args->output, "the BIN file to write (replaced only by a complete upload)")
         ->required();
-    command->add_option("--port", args->transfer.port, "COMn or a serial device path (mapped to COM2)")
-        ->required()
-        ->type_name("DEV")
-        ->check(CheckPortArgument, "COMn or a device path");
-    command->add_option("--baud", args->transfer.baudRate,
-                        "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)")
-        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
-        ->default_val(9600);
-    command->add_option("--wait", args->waitSeconds, "give up (exit 3) when the receiver has not started by then")
-        ->check(CLI::PositiveNumber)
-        ->type_name("SECONDS");
-    command->add_flag("--verbose", args->transfer.verbose, "print the page's log lines");
-    command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
-                    "128+N on signal N.");
+    AddTransferOptions(command, args->transfer, args->waitSeconds,
+                       "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)");
     command->callback([&action, args, command] { action = [args, command] { return RunUpload(*args, *command); }; });
 }
