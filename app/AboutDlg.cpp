@@ -1,5 +1,6 @@
 #include "app/AboutDlg.h"
 
+#include "Version.h"
 #include "ui/qt/DialogUnits.h"
 #include "ui/qt/Pictures.h"
 
@@ -24,7 +25,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     name->setTextFormat(Qt::PlainText);
     name->setGeometry(units.Rect(40, 10, 119, 8).adjusted(0, 0, 0, 2));
 
-    auto* version = new QLabel(QStringLiteral("Version 1.0 for Linux, Qt %1").arg(QString::fromLatin1(qVersion())),
+    auto* version = new QLabel(QStringLiteral("Version %1 for Linux, Qt %2").arg(QString::fromLatin1(kKavdmVersion), QString::fromLatin1(qVersion())),
                                this);
     version->setObjectName(QStringLiteral("aboutVersion"));
     version->setGeometry(units.Rect(40, 25, 157, 8).adjusted(0, 0, 0, 2));

@@ -1,4 +1,5 @@
 // kavdm: the command line of the download manager.
+#include "Version.h"
 #include "cli/Commands.h"
 
 #include <iostream>
@@ -8,7 +9,7 @@ int main(int argc, char** argv)
     CLI::App app{"kavdm: send images to a satellite receiver over a serial line, read its memory back, "
                  "and work with image files"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "kavdm 1.0.0");
+    app.set_version_flag("--version", std::string("kavdm ") + kKavdmVersion);
 
     CommandAction action;
     AddPortMapOptions(app);
