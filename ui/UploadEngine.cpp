@@ -216,6 +216,16 @@ void CUploadPage::OnModuleHeaderBytes(const std::uint8_t* data, int length)
         AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
         m_nRepeatBytesToDrop = kPacketSize;
     }
+    // The receiver repeats its start of upload every 2 s until the first header
+    // request reaches it, so a late repeat can come where the first header is
+    // expected: it is no header byte.
+    while (theBytesLeft == kModuleHeaderBytes && m_nModuleIndex == 0 && length > 0 && data[0] == VR520_STARD_UPLOAD)
+    {
+        ++data;
+        --length;
+        if (length == 0)
+            return;
+    }
     if (m_nRepeatBytesToDrop > 0)
     {
         const int dropped = std::min(m_nRepeatBytesToDrop, length);

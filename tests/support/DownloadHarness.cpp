@@ -1,49 +1,28 @@
 #include "support/DownloadHarness.h"
 
 #include "image/SampleImages.h"
-#include "serial/PortNames.h"
-#include "serial/SerialPort.h"
 #include "support/TestSupport.h"
 #include "ui/LinkSettings.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace testsupport
 {
-namespace
-{
-constexpr auto kSettleTime = std::chrono::milliseconds(5);
-}
-
-void CSettlingClock::Sleep(int milliseconds)
-{
-    CVirtualClock::Sleep(milliseconds);
-    if (milliseconds >= 20)
-        std::this_thread::sleep_for(kSettleTime);
-}
-
 CDownloadHarness::CDownloadHarness()
 {
-    window.onBox = [](const CRecordingWindow::Box&) { std::this_thread::sleep_for(kSettleTime); };
     SetClock(&clock);
     theLinkSettings = kInitialLinkSettings;
-    line = std::make_unique<CScriptedLine>(2);
     folder = MakeTempDir();
-    page = std::make_unique<CDownloadPage>(&window, nullptr);
+    page = std::make_unique<CDownloadPage>(&window, nullptr, &line);
     page->OnInitDialog();
 }
 
 CDownloadHarness::~CDownloadHarness()
 {
-    page.reset(); // closes the port
-    delete theSerialPort;
-    theSerialPort = nullptr;
-    line.reset();
+    page.reset();
     SetClock(nullptr);
     theLinkSettings = kInitialLinkSettings;
     std::error_code ignored;

@@ -1,12 +1,12 @@
-// A DOWNLOAD page on the recording window, its port on a scripted
-// pseudo-terminal line (COM2), the virtual clock, and a small receiver script
-// that plays the receiver's side of a whole transfer byte by byte.
+// A DOWNLOAD page in memory: the recording window, a recording line instead of
+// the serial port, the virtual clock, and a small receiver script that plays
+// the receiver's side of a whole transfer byte by byte.
 #pragma once
 
 #include "protocol/Clock.h"
 #include "protocol/WireFormat.h"
+#include "support/RecordingLine.h"
 #include "support/RecordingWindow.h"
-#include "support/ScriptedLine.h"
 #include "ui/DownloadPage.h"
 
 #include <cstdint>
@@ -16,21 +16,11 @@
 
 namespace testsupport
 {
-// Virtual time, except that a pause of 20 ms or more (the ones before a port
-// is reopened) and a message box (the user's OK) let 5 ms of real time pass:
-// on a pseudo-terminal, bytes written just before the port purges its queues
-// are dropped unless the far side has taken them, which a real pause allows.
-class CSettlingClock : public CVirtualClock
-{
-public:
-    void Sleep(int milliseconds) override;
-};
-
 class CDownloadHarness
 {
 public:
-    CDownloadHarness();  // page constructed and initialised, COM2 mapped to the line
-    ~CDownloadHarness(); // page destroyed, clock and mappings restored, files removed
+    CDownloadHarness();  // page constructed on the line and initialised
+    ~CDownloadHarness(); // page destroyed, clock and settings restored, files removed
 
     // Writes `bytes` to a file in the harness's folder and returns its path.
     std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
@@ -38,9 +28,9 @@ public:
     void Load(const std::string& name, const std::vector<std::uint8_t>& image);
     // One delivery to the page (the zero byte behind it added).
     void Receive(const std::vector<std::uint8_t>& bytes);
-    // What the page wrote: exactly `count` bytes, or all so far.
-    std::vector<std::uint8_t> Sent(std::size_t count) { return line->TakeExactly(count); }
-    std::vector<std::uint8_t> SentNow(int waitMs = 30) { return line->Take(waitMs); }
+    // What the page sent and the test has not taken: the first `count` bytes, or all.
+    std::vector<std::uint8_t> Sent(std::size_t count) { return line.Take(count); }
+    std::vector<std::uint8_t> SentNow() { return line.TakeAll(); }
 
     // The receiver's side from its ready to the end message: returns the image
     // as received, in the BIN layout (header, 20 x 0xFF, data). Checks every
@@ -49,9 +39,9 @@ public:
     // Requests the next packet (0x69, block) and returns the 1030 bytes sent.
     std::vector<std::uint8_t> RequestPacket(std::uint8_t block);
 
-    CSettlingClock clock;
+    CVirtualClock clock;
     CRecordingWindow window;
-    std::unique_ptr<CScriptedLine> line;
+    CRecordingLine line;
     std::unique_ptr<CDownloadPage> page;
     std::string folder;
 };

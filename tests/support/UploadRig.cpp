@@ -1,8 +1,6 @@
 #include "support/UploadRig.h"
 
 #include "protocol/WireFormat.h"
-#include "serial/PortNames.h"
-#include "serial/SerialPort.h"
 #include "support/TestSupport.h"
 #include "ui/LinkSettings.h"
 
@@ -38,16 +36,14 @@ CUploadRig::CUploadRig()
     theBytesLeft = 0;
     dir = MakeTempDir();
     target = dir + "/backup.bin";
-    page = std::make_unique<CUploadPage>(&window, nullptr);
+    page = std::make_unique<CUploadPage>(&window, nullptr, &line);
     page->OnInitDialog();
-    line.Take(0);
+    line.TakeAll();
 }
 
 CUploadRig::~CUploadRig()
 {
     page.reset();
-    delete theSerialPort;
-    theSerialPort = nullptr;
     SetClock(nullptr);
     std::filesystem::remove_all(dir);
 }

@@ -1,12 +1,12 @@
-// A receiver's side for the upload page's unit tests: the page on a recorder
-// window with the virtual clock, its port on a scripted pseudo-terminal, and
-// the bytes of the receiver's messages built and fed in chunks as the serial
-// monitor would deliver them.
+// A receiver's side for the upload page's unit tests, in memory: the page on a
+// recording window and a recording line with the virtual clock, and the bytes
+// of the receiver's messages built and fed in chunks as the serial monitor
+// would deliver them.
 #pragma once
 
 #include "protocol/Clock.h"
+#include "support/RecordingLine.h"
 #include "support/RecordingWindow.h"
-#include "support/ScriptedLine.h"
 #include "ui/UploadPage.h"
 
 #include <cstdint>
@@ -28,13 +28,13 @@ class CUploadRig
 {
 public:
     CUploadRig();  // clock, link settings and module header back to their start
-    ~CUploadRig(); // page, port and folder gone; real clock back
+    ~CUploadRig(); // page and folder gone; real clock back
 
     // Delivers `bytes` in chunks of at most `chunk` bytes, each with the zero
     // byte behind it, as the serial monitor does. An empty vector is one empty delivery.
     void Feed(const Bytes& bytes, std::size_t chunk = 100);
-    // What the page wrote to the line since the last call.
-    Bytes Sent(int waitMs = 50) { return line.Take(waitMs); }
+    // What the page sent since the last call.
+    Bytes Sent() { return line.TakeAll(); }
 
     // Browse confirmed on `target`.
     void Browse();
@@ -50,7 +50,7 @@ public:
 
     CVirtualClock clock;
     CRecordingWindow window;
-    CScriptedLine line{2};
+    CRecordingLine line;
     std::string dir;
     std::string target;
     Bytes expectedFile;

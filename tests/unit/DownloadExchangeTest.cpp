@@ -2,7 +2,6 @@
 // exchange, the ready scan, the module scan's kinds, block numbers, restarts,
 // status reports and split requests.
 #include "image/ModuleKind.h"
-#include "serial/SerialPort.h"
 #include "support/DownloadHarness.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
@@ -53,7 +52,7 @@ TEST_F(DownloadExchangeTest, WholeExchangeAt57600ByteByByte)
     EXPECT_EQ(h.Sent(1), Bytes{0x04});
     EXPECT_EQ(h.clock.SleptMs() - beforeRate, 10 + 20 + 20);
     EXPECT_EQ(theLinkSettings.openBaudRate, 57600);
-    EXPECT_EQ(h.line->BaudRate(), 57600);
+    EXPECT_EQ(h.line.baudRate, 57600);
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
 
     // Ready: echoed, the clock and the animation start, step 3 lights.
@@ -117,7 +116,7 @@ TEST_F(DownloadExchangeTest, WholeExchangeAt57600ByteByByte)
     EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{true});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
-    EXPECT_EQ(h.line->BaudRate(), 9600);
+    EXPECT_EQ(h.line.baudRate, 9600);
     EXPECT_TRUE(h.page->IsStepLit(1));
     EXPECT_FALSE(h.page->IsStepLit(3));
     EXPECT_FALSE(h.window.animations[IDC_ANIMATION].playing);
@@ -130,10 +129,10 @@ TEST_F(DownloadExchangeTest, RateExchangeAt9600AnswersOneWithoutReopening)
     h.Load("fw.bin", MakeImage({Firmware(3000)}));
     // The port runs at another rate, so a reopen (at 9600) would show.
     theLinkSettings.openBaudRate = 38400;
-    h.page->ReopenPort(false);
+    h.page->Line().Reopen(theLinkSettings.openBaudRate);
     h.Receive({VR520_RATE});
     EXPECT_EQ(h.Sent(1), Bytes{0x01});
-    EXPECT_EQ(h.line->BaudRate(), 38400);
+    EXPECT_EQ(h.line.baudRate, 38400);
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600) << "the selected rate is copied all the same";
 }
 

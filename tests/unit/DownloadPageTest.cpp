@@ -5,6 +5,7 @@
 #include "protocol/ProtocolThread.h"
 #include "serial/SerialPort.h"
 #include "support/DownloadHarness.h"
+#include "support/ScriptedLine.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
@@ -46,9 +47,8 @@ TEST_F(DownloadPageTest, StartUpShowsTheFirstStepAndLogsInOrder)
     EXPECT_EQ(h.window.ranges[IDC_PACKET_BAR], std::make_pair(0, 1024));
     EXPECT_EQ(h.window.texts[IDC_ESTIMATED_TIME], " 00 m 00 s");
     EXPECT_EQ(h.window.texts[IDC_CURRENT_TIME], " 00 m 00 s");
-    ASSERT_NE(theSerialPort, nullptr);
-    EXPECT_TRUE(theSerialPort->IsOpen());
-    EXPECT_EQ(theSerialPort->StopBits(), 0) << "the page's own port: one stop bit";
+    EXPECT_TRUE(h.line.IsOpen());
+    EXPECT_EQ(h.line.events.front(), "reopen 9600") << "the page reopens the line when it is made";
     EXPECT_TRUE(h.window.boxes.empty());
 }
 
@@ -148,13 +148,13 @@ TEST_F(DownloadPageTest, ResetReopensAt9600AfterItsPausesAndKeepsStepTwo)
 {
     h.Load("fw.bin", FirmwareImage());
     theLinkSettings.openBaudRate = 115200;
-    h.page->ReopenPort(false);
-    EXPECT_EQ(h.line->BaudRate(), 115200);
+    h.page->Line().Reopen(theLinkSettings.openBaudRate);
+    EXPECT_EQ(h.line.baudRate, 115200);
     const auto slept = h.clock.SleptMs();
     h.page->ResetState();
     EXPECT_EQ(h.clock.SleptMs() - slept, 610);
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
-    EXPECT_EQ(h.line->BaudRate(), 9600);
+    EXPECT_EQ(h.line.baudRate, 9600);
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
     EXPECT_TRUE(h.page->IsStepLit(2)) << "a reset before the ready leaves the step texts";
     EXPECT_EQ(h.window.animations[IDC_ANIMATION].first, 0);
@@ -213,6 +213,9 @@ TEST(DownloadPageLostPortTest, LostPortShowsOneBoxAndResets)
         page = new CDownloadPage(&window, &thread);
         page->OnInitDialog();
         window.ClearHistory();
+        ASSERT_NE(theSerialPort, nullptr);
+        EXPECT_TRUE(theSerialPort->IsOpen());
+        EXPECT_EQ(theSerialPort->StopBits(), 0) << "the page's own port: one stop bit";
     });
     line->HangUp();
     bool ended = false;

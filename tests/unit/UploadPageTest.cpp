@@ -1,6 +1,5 @@
 // The upload page around its engine: Browse and Clear, the reset, and the
 // output file, which an unfinished upload never puts in place of the user's.
-#include "serial/SerialPort.h"
 #include "support/UploadRig.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
@@ -72,7 +71,7 @@ TEST_F(UploadPageTest, BytesBeforeAFileIsChosenAskForOne)
     rig.Feed({VR520_FUNC});
     EXPECT_EQ(window.BoxTexts(),
               (std::vector<std::string>{"Please, select a file to save", "Please, select a file to save"}));
-    EXPECT_TRUE(rig.Sent(10).empty());
+    EXPECT_TRUE(rig.Sent().empty());
 }
 
 TEST_F(UploadPageTest, BrowseShowsThePathAndCreatesNothing)
@@ -198,7 +197,7 @@ TEST_F(UploadPageTest, UncreatableOutputIsReportedAndTheReceiverWaitedForAgain)
     // The start-upload that follows is not taken for a ready.
     rig.Sent();
     rig.Feed({VR520_STARD_UPLOAD});
-    EXPECT_TRUE(rig.Sent(10).empty());
+    EXPECT_TRUE(rig.Sent().empty());
 }
 
 TEST_F(UploadPageTest, AFailedWriteEndsTheUploadKeepingWhatCame)
@@ -229,7 +228,7 @@ TEST_F(UploadPageTest, AFailedWriteEndsTheUploadKeepingWhatCame)
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.TimerTicks(), -1);
     EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
-    EXPECT_TRUE(rig.Sent(10).empty()) << "no request for packet 4";
+    EXPECT_TRUE(rig.Sent().empty()) << "no request for packet 4";
 }
 
 TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
