@@ -1,4 +1,4 @@
-// The About box (template 100): the icon, the program's name, a version line
+// The About box: the icon, the program's name, a version line
 // and OK.
 #pragma once
 

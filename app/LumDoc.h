@@ -1,5 +1,5 @@
-// The document: the program has no document content of its own. It exists so
-// the shell keeps the single-document shape (one document, one frame, one view).
+// The application's document. The download manager edits no content, so it
+// holds none: a new one always succeeds and nothing is ever left unsaved.
 #pragma once
 
 class CLumDoc

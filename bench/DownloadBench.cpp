@@ -20,6 +20,7 @@
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 #include "ui/DownloadPage.h"
+#include "ui/NullWindow.h"
 #include "ui/LinkSettings.h"
 
 #include <benchmark/benchmark.h>
@@ -47,18 +48,9 @@ constexpr double kFunctionPauseS = 0.005;
 constexpr double kResetPausesS = 0.610;
 
 // A window that shows nothing and tells when the transfer starts and ends.
-class CTimingWindow : public CPageWindow
+class CTimingWindow : public CNullWindow
 {
 public:
-    void SetRange(int, int, int) override {}
-    void SetPos(int, int) override {}
-    void SetCheck(int, bool) override {}
-    void SetText(int, const std::string&) override {}
-    void SetColor(int, ColorRef) override {}
-    void SetHighlight(int, bool) override {}
-    void PlayAnimation(int, int, int, int) override {}
-    void StopAnimation(int) override {}
-    void InsertLog(int, const std::string&) override {}
     void MessageBox(const std::string& text, BoxIcon) override
     {
         if (text != "Remember to power the IRD standby and then on!" && text != "Download Complete")
@@ -68,11 +60,6 @@ public:
         // receiver has not read yet.
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    void SetTimer(int, int) override {}
-    void KillTimer(int) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void Beep(int, int) override {}
     void TransferStarted() override
     {
         std::lock_guard lock(mutex);

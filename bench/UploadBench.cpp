@@ -20,6 +20,7 @@
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 #include "ui/LinkSettings.h"
+#include "ui/NullWindow.h"
 #include "ui/UploadPage.h"
 
 #include <benchmark/benchmark.h>
@@ -81,28 +82,14 @@ constexpr int kReceiverBytes = 1 /* 0xD0 */ + 1 /* function request */ + 1 /* 0x
                                kPacketSize * kPackets;
 
 // A window that shows nothing and tells when the transfer starts and ends.
-class CTimingWindow : public CPageWindow
+class CTimingWindow : public CNullWindow
 {
 public:
-    void SetRange(int, int, int) override {}
-    void SetPos(int, int) override {}
-    void SetCheck(int, bool) override {}
-    void SetText(int, const std::string&) override {}
-    void SetColor(int, ColorRef) override {}
-    void SetHighlight(int, bool) override {}
-    void PlayAnimation(int, int, int, int) override {}
-    void StopAnimation(int) override {}
-    void InsertLog(int, const std::string&) override {}
     void MessageBox(const std::string& text, BoxIcon) override
     {
         if (text != "Remember to power the IRD standby and then on!" && text != "Upload Complete")
             std::fprintf(stderr, "box: %s\n", text.c_str());
     }
-    void SetTimer(int, int) override {}
-    void KillTimer(int) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void Beep(int, int) override {}
     void TransferStarted() override
     {
         std::lock_guard lock(mutex);

@@ -24,9 +24,9 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
     {
         CImageFile image;
         const ImageLoadResult load = LoadImage(args.image, image);
-        if (!load.bOk)
+        if (!load.ok())
         {
-            std::fprintf(stderr, "kavdm download: %s\n", load.strMessage.c_str());
+            std::fprintf(stderr, "kavdm download: %s\n", load.error.c_str());
             return kExitFailed;
         }
         const ImageScanResult scan = ScanImageForDownload(image);

@@ -19,7 +19,7 @@
 
 namespace
 {
-// A decoding failure as STB tools have always printed it: BEL, the message, then the notice.
+// A decoding failure: BEL, the message, then the notice, in this fixed form so scripts can match it.
 void PrintDecodingError(const std::string& strMessage)
 {
     std::cerr << '\a' << " -> Error: " << strMessage << '\n' << " Execution terminated..." << "\n\n";

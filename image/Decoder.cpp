@@ -1,7 +1,8 @@
 #include "image/Decoder.h"
 
+#include "image/BitOrder.h"
+
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -45,18 +46,6 @@ void Decoder::open(const std::uint8_t* pData, std::size_t nSize)
     start();
 }
 
-namespace
-{
-// Byte values with their bit order reversed: the stream's first bit is a byte's least significant.
-constexpr auto kReversedBytes = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (int b = 0; b < 256; ++b)
-        for (int i = 0; i < 8; ++i)
-            if (b & (1 << i))
-                table[b] = std::uint8_t(table[b] | (0x80 >> i));
-    return table;
-}();
-} // namespace
 
 void Decoder::start()
 {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-// Messages of decoding failures, word for word as users of STB files know them.
+// Messages of decoding failures. Their wording is fixed: scripts and users match them.
 inline constexpr const char* kDecoderCannotRead = "< Decoder > cannot read file";
 inline constexpr const char* kDecoderPastEnd = "< Decoder > attempted to read past end of file";
 inline constexpr const char* kModelInvalidValue = "invalid < Adaptive_Model > value";

@@ -1,18 +1,9 @@
 #include "image/Encoder.h"
 
-#include <array>
+#include "image/BitOrder.h"
 
 namespace
 {
-constexpr auto kReversedBytes = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (int b = 0; b < 256; ++b)
-        for (int i = 0; i < 8; ++i)
-            if (b & (1 << i))
-                table[b] = std::uint8_t(table[b] | (0x80 >> i));
-    return table;
-}();
-
 std::uint32_t Reversed32(std::uint32_t v)
 {
     return (std::uint32_t(kReversedBytes[v & 0xFF]) << 24) | (std::uint32_t(kReversedBytes[(v >> 8) & 0xFF]) << 16) |

@@ -26,20 +26,20 @@ ImageLoadResult LoadImage(const std::string& strPath, CImageFile& image)
         {
             image.Close();
             result.strDecoderError = decoded.error;
-            result.strMessage = strPath + ": " + decoded.error;
+            result.error = strPath + ": " + decoded.error;
             if (!decoded.detail.empty())
-                result.strMessage += " (" + decoded.detail + ")";
+                result.error += " (" + decoded.detail + ")";
             return result;
         }
         if (!image.Assign(std::move(decoded.image)))
         {
-            result.strMessage = strPath + ": " + image.GetErrorText();
+            result.error = strPath + ": " + image.GetErrorText();
             return result;
         }
     }
     else if (!image.OpenFile(strPath))
     {
-        result.strMessage = "Cannot open " + strPath + ": " + image.GetErrorText();
+        result.error = "Cannot open " + strPath + ": " + image.GetErrorText();
         return result;
     }
 
@@ -47,10 +47,9 @@ ImageLoadResult LoadImage(const std::string& strPath, CImageFile& image)
     if (!walk.IsComplete())
     {
         image.Close();
-        result.strMessage = strPath + ": " + walk.strProblem;
+        result.error = strPath + ": " + walk.strProblem;
         return result;
     }
     result.nModules = int(walk.modules.size());
-    result.bOk = true;
     return result;
 }

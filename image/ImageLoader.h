@@ -13,11 +13,11 @@ bool IsStbPath(const std::string& strPath);
 
 struct ImageLoadResult
 {
-    bool bOk = false;
+    std::string error;           // what went wrong, for the user ("" on success)
     bool bStb = false;
-    std::string strMessage;      // what went wrong, for the user (empty on success)
     std::string strDecoderError; // the decoder's own message when decoding failed, else empty
     int nModules = 0;            // complete modules found
+    bool ok() const { return error.empty(); }
 };
 
 // Loads the file into `image`. On failure the image is left closed, so nothing stale can be sent.

@@ -59,7 +59,7 @@ ImageScanResult ScanImageForDownload(CImageFile& image, ModuleHeader& header)
     while (len > kScanMinimumImageBytes)
     {
         ++nModule;
-        image.Read(header.bytes, kModuleHeaderSize); // the result is not looked at, as in the original
+        image.Read(header.bytes, kModuleHeaderSize); // a short read keeps the rest of the record (see the header)
         image.Seek(kHeaderBlockSize - kModuleHeaderSize);
         result.nTotalBytes += std::uint32_t(ModuleDataLength(header));
         if (header.firmware() != 0)
@@ -69,7 +69,7 @@ ImageScanResult ScanImageForDownload(CImageFile& image, ModuleHeader& header)
         }
         if (HasUnclassifiableKindBytes(header))
         {
-            // The original skipped nothing here and never shortened len: it scanned forever.
+            // No skip length fits this module; without stopping here the scan would never end.
             result.nModuleKinds = kKindsInvalid;
             result.strInvalidReason = KindByteReason(nModule, header);
             break;

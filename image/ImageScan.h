@@ -1,9 +1,9 @@
 // The download's look over an image before it names the function to the
 // receiver: which kinds of module the image holds and how many bytes it counts.
-// It keeps the receiver-facing rules exactly as the receivers know them, odd as
-// some are (the 64 header bytes are not counted against the length, a flash
-// module skips 2048 bytes more than its data, a later digital module turns
-// "digital and analog" back into "digital").
+// Its rules decide what the receiver is told, so they stay fixed, odd as some
+// look (the 64 header bytes are not counted against the length, a flash module
+// skips 2048 bytes more than its data, a later digital module turns "digital
+// and analog" back into "digital"): receivers are served by these counts.
 #pragma once
 
 #include "image/ImageFile.h"
@@ -36,11 +36,11 @@ struct ImageScanResult
 };
 
 // The scan the download runs on the receiver's function request. Rewinds the image before and
-// after. Headers are read into `header`: the download passes theModuleHeader, which the original
-// shares with the transfer; a header read that meets the end of the image leaves the rest of the
-// record as the previous module left it, exactly as there.
-// Unlike the original, a module whose digital byte (or, when digital, flash byte) is neither 0 nor
-// 1 ends the scan and makes the image invalid instead of being skipped over by nothing.
+// after. Headers are read into `header`: the download passes theModuleHeader, which it shares with
+// the transfer; a header read that meets the end of the image leaves the rest of the record as the
+// previous module left it.
+// A module whose digital byte (or, when digital, flash byte) is neither 0 nor 1 ends the scan and
+// makes the image invalid: no skip length fits it, so the scan could not move past it.
 ImageScanResult ScanImageForDownload(CImageFile& image, ModuleHeader& header);
 // The same with a scratch record that starts as the program's initial header.
 ImageScanResult ScanImageForDownload(CImageFile& image);

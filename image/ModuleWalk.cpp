@@ -73,8 +73,7 @@ ModuleWalk WalkImageModules(CImageFile& image, bool bComputeCrc)
                     image.Rewind();
                     return walk;
                 }
-                for (std::uint32_t i = 0; i < n; ++i)
-                    crc = (crc << 8) ^ theCrcTable[((crc >> 24) ^ chunk[i]) & 0xFF];
+                crc = Crc32Continue(crc, chunk.data(), n);
                 nDone += n;
             }
             module.nCrc = crc;

@@ -1,5 +1,6 @@
 #include "protocol/WireFormat.h"
 
+#include <algorithm>
 #include <cstring>
 
 ModuleHeader theModuleHeader = InitialModuleHeader();
@@ -120,9 +121,13 @@ std::uint32_t CrcUpdate(int byte, std::uint32_t crc)
 
 std::uint32_t Crc32(const void* buffer, int length)
 {
-    std::uint32_t crc = 0;
+    return Crc32Continue(0, buffer, std::size_t(std::max(length, 0)));
+}
+
+std::uint32_t Crc32Continue(std::uint32_t crc, const void* buffer, std::size_t length)
+{
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    for (int i = 0; i < length; ++i)
+    for (std::size_t i = 0; i < length; ++i)
         crc = (crc << 8) ^ theCrcTable[((crc >> 24) ^ bytes[i]) & 0xFF];
     return crc;
 }

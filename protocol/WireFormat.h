@@ -88,6 +88,8 @@ extern std::uint32_t theCrcTable[256];
 void BuildCrcTable();
 std::uint32_t CrcUpdate(int byte, std::uint32_t crc);
 std::uint32_t Crc32(const void* buffer, int length);
+// The CRC-32 of bytes that follow those whose CRC is `crc` (Crc32 of a whole read in pieces).
+std::uint32_t Crc32Continue(std::uint32_t crc, const void* buffer, std::size_t length);
 
 // The program-wide outgoing packet buffer of the download: type, block number, 1024 data bytes.
 extern std::uint8_t thePacket[kPacketBufferSize];

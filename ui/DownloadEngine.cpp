@@ -168,32 +168,15 @@ void CDownloadPage::OnWaitFunction(std::uint8_t first)
         GetModuleLength(theModuleHeader); // logs the program length, as the scan of it did
     m_nProgressScale = ProgressScaleFor(m_nTotalBytes);
     m_pWindow->SetRange(IDC_TOTAL_BAR, 0, m_nTotalBytes / m_nProgressScale);
-    switch (m_nModuleKinds)
+    const std::uint8_t function = FunctionCodeForKinds(m_nModuleKinds);
+    if (function != 0)
     {
-    case 1:
-        SendByte(FUNC_PROGRAM);
-        AddLog("[sd msg] download program");
+        SendByte(function);
+        AddLog("[sd msg] download " + std::string(FunctionNameForKinds(m_nModuleKinds)));
         theClock().Sleep(kFunctionPauseMs);
-        break;
-    case 2:
-        SendByte(FUNC_DIGITAL);
-        AddLog("[sd msg] download data_digital");
-        theClock().Sleep(kFunctionPauseMs);
-        break;
-    case 3:
-        SendByte(FUNC_ANALOG);
-        AddLog("[sd msg] download data_analog");
-        theClock().Sleep(kFunctionPauseMs);
-        break;
-    case 4:
-        SendByte(FUNC_DIGITAL_ANALOG);
-        AddLog("[sd msg] download data_digital and analog");
-        theClock().Sleep(kFunctionPauseMs);
-        break;
-    default:
-        ShowError(ImageIsStb() ? "STB file is invalid." : "BIN file is invalid.");
-        break;
     }
+    else
+        ShowError(ImageIsStb() ? "STB file is invalid." : "BIN file is invalid.");
     m_nState = WaitFunctionReply;
 }
 

@@ -95,11 +95,11 @@ void CDownloadPage::OnBrowse(const std::string& path)
 
     m_pWindow->BeginWaitCursor();
     theClock().Sleep(kLoadPauseMs);
-    const std::string error = LoadImageFile();
+    const ImageLoadResult loaded = LoadImageFile();
     m_pWindow->EndWaitCursor();
     m_nPendingByte = -1;
 
-    if (!error.empty())
+    if (!loaded.ok())
     {
         // Nothing usable was loaded: say why and go back to the start, rather
         // than wait for a receiver the image could not serve.
@@ -109,7 +109,7 @@ void CDownloadPage::OnBrowse(const std::string& path)
         m_pWindow->SetText(IDC_FILE_EDIT, "");
         m_pWindow->SetText(IDC_FILE_LOCATION, "");
         m_steps.Light(1);
-        ShowError(error);
+        ShowError(loaded.error);
         return;
     }
 
@@ -137,7 +137,7 @@ void CDownloadPage::OnClear()
     m_steps.Light(1);
 }
 
-std::string CDownloadPage::LoadImageFile()
+ImageLoadResult CDownloadPage::LoadImageFile()
 {
     // The previous image goes first, so a file or a decoded image is never left behind.
     m_image.Close();
@@ -146,8 +146,7 @@ std::string CDownloadPage::LoadImageFile()
         ShowInfo("Just a moment until next window appear");
         theClock().Sleep(kLoadPauseMs);
     }
-    const ImageLoadResult result = LoadImage(m_strFilePath, m_image);
-    return result.bOk ? std::string() : result.strMessage;
+    return LoadImage(m_strFilePath, m_image);
 }
 
 bool CDownloadPage::ImageIsStb() const

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "image/ImageFile.h"
+#include "image/ImageLoader.h"
 #include "ui/InfoPage.h"
 #include "ui/StepTexts.h"
 
@@ -68,8 +69,8 @@ public:
 
 protected:
     // Loads m_strFilePath into m_image: a BIN file is opened, an STB file is
-    // decoded into memory. Empty string on success, else the reason.
-    std::string LoadImageFile();
+    // decoded into memory.
+    ImageLoadResult LoadImageFile();
 
     // One 64-byte control message: the record and twenty 0xFF.
     void SendControlMessage(const ModuleHeader& record);

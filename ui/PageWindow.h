@@ -12,9 +12,9 @@
 
 enum class BoxIcon
 {
-    Information, // MB_ICONINFORMATION
-    Error,       // MB_ICONHAND
-    Exclamation, // MB_ICONEXCLAMATION
+    Information, // the "i" in a circle: a step done, a reminder
+    Error,       // the stop sign: something failed
+    Exclamation, // the warning triangle
 };
 
 // A colour as 0x00BBGGRR, the way the pages' colours are written (RGB(r, g, b)).

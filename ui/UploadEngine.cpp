@@ -313,6 +313,7 @@ void CUploadPage::CompleteUpload()
     SignalTransferEnd(true);
     ResetState();
     StopTimer();
+    SetNextBoxDetail("Saved as " + m_strFilePath); // where the file now is
     ShowInfo("Upload Complete");
     m_nState = WaitReady;
     m_steps.Light(1);

@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(t.files->requests.size(), size_t(1));
         QCOMPARE(t.files->requests[0].filter,
                  QString("Bin File or Stb File(*.bin;*.stb)|*.bin;*.stb|All file (*.*)|*.*|"));
-        QTest::qWait(100);
+        t.OnProtocol([](CLumView&) { return true; }); // whatever the page was posted has run
         QCOMPARE(t.boxes->boxes.size(), boxes);
         QVERIFY(IsLit(page, IDC_STEP1));
         QCOMPARE(Text(page, IDC_FILE_EDIT), QString());
@@ -225,7 +225,8 @@ private slots:
 
         line.reset(); // the adapter is pulled out
         QTRY_VERIFY_WITH_TIMEOUT(t.boxes->boxes.size() > before, 5000);
-        QTest::qWait(1500); // the reset runs and tries to reopen
+        // The reset runs and tries to reopen; that failure goes to the log only.
+        QTRY_VERIFY_WITH_TIMEOUT(t.Page(1)->LogLines().filter("ERROR: Cannot open COM2 port!").size() == 1, 5000);
         QCOMPARE(t.boxes->boxes.size(), before + 1);
         const BoxRequest& box = t.boxes->boxes.back();
         QVERIFY(box.icon == BoxIcon::Error);

@@ -158,7 +158,7 @@ private slots:
         rig.Browse("");
         QCOMPARE(rig.t->files->requests.back().filter, QString("Bin File (*.bin)|*.bin|All file (*.*)|*.*|"));
         QVERIFY(rig.t->files->requests.back().bMayNotExist);
-        QTest::qWait(100);
+        rig.t->OnProtocol([](CLumView&) { return true; }); // whatever the page was posted has run
         QCOMPARE(rig.t->boxes->boxes.size(), boxes);
         QVERIFY(IsLit(page, IDC_STEP1));
 

@@ -10,6 +10,7 @@
 #include "ui/ControlIds.h"
 #include "ui/DownloadPage.h"
 #include "ui/LinkSettings.h"
+#include "ui/NullWindow.h"
 #include "ui/UploadPage.h"
 
 #include <algorithm>
@@ -45,20 +46,10 @@ constexpr int kMaxDelivery = 100;                 // bytes per delivery, as the 
 constexpr int kWireRate = 115200;                 // for the bytes' time on the wire (10 bits each)
 
 // The window layer the schedules need: the page timer, the end of a transfer. Boxes close at once.
-class CScheduleWindow : public CPageWindow
+class CScheduleWindow : public CNullWindow
 {
 public:
     explicit CScheduleWindow(const CVirtualClock& clock) : m_clock(clock) {}
-    void SetRange(int, int, int) override {}
-    void SetPos(int, int) override {}
-    void SetCheck(int, bool) override {}
-    void SetText(int, const std::string&) override {}
-    void SetColor(int, ColorRef) override {}
-    void SetHighlight(int, bool) override {}
-    void PlayAnimation(int, int, int, int) override {}
-    void StopAnimation(int) override {}
-    void InsertLog(int, const std::string&) override {}
-    void MessageBox(const std::string& text, BoxIcon) override { lastBox = text; }
     void SetTimer(int id, int periodMs) override
     {
         if (id == kPageTimerId)
@@ -72,9 +63,6 @@ public:
         if (id == kPageTimerId)
             nextTickMs = kNever;
     }
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void Beep(int, int) override {}
     void TransferEnded(bool completed) override
     {
         if (completed)
@@ -89,7 +77,6 @@ public:
     int timerPeriodMs = 0;
     int completions = 0;
     int failures = 0;
-    std::string lastBox;
 
 private:
     const CVirtualClock& m_clock;

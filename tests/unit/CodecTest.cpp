@@ -285,7 +285,7 @@ TEST(StbCodec, FetchesPastTheEndAreAllOnesUpToFourteen)
 
 TEST(StbCodec, StatedLengthOverTheCapIsRefusedWithoutAllocating)
 {
-    // 0x7FFFFFFF and 0xFFFFFFFF (negative as the original's signed length) from four bytes.
+    // 0x7FFFFFFF and 0xFFFFFFFF (negative when read as a signed length) from four bytes.
     for (std::uint32_t length : {kMaxStbImageBytes + 1, 0x7FFFFFFFu, 0xFFFFFFFFu})
     {
         std::vector<std::uint8_t> stream;

@@ -17,7 +17,11 @@ using namespace testsupport;
 
 namespace
 {
+#ifdef KAVDM_SCHEDULES_PER_ROLE
+constexpr std::uint64_t kSchedulesPerRole = KAVDM_SCHEDULES_PER_ROLE;
+#else
 constexpr std::uint64_t kSchedulesPerRole = 3000;
+#endif
 
 std::string ScheduleFolder()
 {

@@ -60,8 +60,8 @@ TEST_F(ImageLoaderTest, BinStaysOnDiskAndStbIsDecodedIntoMemory)
     CImageFile fromBin, fromStb;
     const ImageLoadResult binResult = LoadImage(bin, fromBin);
     const ImageLoadResult stbResult = LoadImage(stb, fromStb);
-    ASSERT_TRUE(binResult.bOk) << binResult.strMessage;
-    ASSERT_TRUE(stbResult.bOk) << stbResult.strMessage;
+    ASSERT_TRUE(binResult.ok()) << binResult.error;
+    ASSERT_TRUE(stbResult.ok()) << stbResult.error;
     EXPECT_FALSE(binResult.bStb);
     EXPECT_TRUE(stbResult.bStb);
     EXPECT_TRUE(fromBin.IsDiskMode());
@@ -92,11 +92,11 @@ TEST_F(ImageLoaderTest, TruncatedImagesAreRefusedAlikeNamingModuleAndOffset)
         CImageFile fromBin, fromStb;
         const ImageLoadResult binResult = LoadImage(bin, fromBin);
         const ImageLoadResult stbResult = LoadImage(stb, fromStb);
-        EXPECT_FALSE(binResult.bOk);
-        EXPECT_FALSE(stbResult.bOk);
-        EXPECT_NE(binResult.strMessage.find(where), std::string::npos) << binResult.strMessage;
-        EXPECT_NE(stbResult.strMessage.find(where), std::string::npos) << stbResult.strMessage;
-        EXPECT_NE(binResult.strMessage.find("truncated"), std::string::npos);
+        EXPECT_FALSE(binResult.ok());
+        EXPECT_FALSE(stbResult.ok());
+        EXPECT_NE(binResult.error.find(where), std::string::npos) << binResult.error;
+        EXPECT_NE(stbResult.error.find(where), std::string::npos) << stbResult.error;
+        EXPECT_NE(binResult.error.find("truncated"), std::string::npos);
         // Refused images are left closed: nothing stale can be sent.
         std::uint8_t byte;
         EXPECT_EQ(fromBin.Read(&byte, 1), 0);
@@ -108,18 +108,18 @@ TEST_F(ImageLoaderTest, UnreadableFilesAndDecodingErrorsComeBackAsMessages)
 {
     CImageFile image;
     const ImageLoadResult bin = LoadImage(m_strDir + "/missing.bin", image);
-    EXPECT_FALSE(bin.bOk);
-    EXPECT_NE(bin.strMessage.find("No such file or directory"), std::string::npos) << bin.strMessage;
+    EXPECT_FALSE(bin.ok());
+    EXPECT_NE(bin.error.find("No such file or directory"), std::string::npos) << bin.error;
     EXPECT_TRUE(bin.strDecoderError.empty());
 
     const ImageLoadResult stb = LoadImage(m_strDir + "/missing.stb", image);
-    EXPECT_FALSE(stb.bOk);
+    EXPECT_FALSE(stb.ok());
     EXPECT_EQ(stb.strDecoderError, kDecoderCannotRead);
 
     auto stream = EncodeStb(MakeDemoFirmwareImage()).stream;
     stream.resize(stream.size() / 2);
     const ImageLoadResult cut = LoadImage(Write("cut.STB", stream), image);
-    EXPECT_FALSE(cut.bOk);
+    EXPECT_FALSE(cut.ok());
     EXPECT_EQ(cut.strDecoderError, kDecoderPastEnd);
 }
 
@@ -127,7 +127,7 @@ TEST_F(ImageLoaderTest, EmptyStbLoadsAsAnEmptyImage)
 {
     CImageFile image;
     const ImageLoadResult result = LoadImage(Write("empty.stb", EncodeStb({}).stream), image);
-    EXPECT_TRUE(result.bOk) << result.strMessage;
+    EXPECT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(result.nModules, 0);
     EXPECT_EQ(image.GetLength(), 0u);
 }
@@ -135,8 +135,8 @@ TEST_F(ImageLoaderTest, EmptyStbLoadsAsAnEmptyImage)
 TEST_F(ImageLoaderTest, FailedLoadReleasesThePreviousImage)
 {
     CImageFile image;
-    ASSERT_TRUE(LoadImage(Write("good.stb", EncodeStb(MakeDemoFirmwareImage()).stream), image).bOk);
-    EXPECT_FALSE(LoadImage(m_strDir + "/missing.bin", image).bOk);
+    ASSERT_TRUE(LoadImage(Write("good.stb", EncodeStb(MakeDemoFirmwareImage()).stream), image).ok());
+    EXPECT_FALSE(LoadImage(m_strDir + "/missing.bin", image).ok());
     std::uint8_t byte;
     EXPECT_EQ(image.Read(&byte, 1), 0);
 }

@@ -87,6 +87,7 @@ TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
     EXPECT_EQ(fs::file_size(rig.target), 2u * 64 + 258u * 1024);
     EXPECT_FALSE(fs::exists(rig.target + ".partial"));
     EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload Complete"});
+    EXPECT_EQ(window.boxes.back().detail, "Saved as " + rig.target) << "the box says where the file is";
     EXPECT_EQ(window.transfersEnded, std::vector<bool>{true});
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), rig.target);

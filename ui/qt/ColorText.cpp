@@ -17,8 +17,8 @@ void CColorText::SetColor(ColorRef color)
 
 void CColorText::SetHighlight(bool on)
 {
-    // The original erased the background only when the switch really changed;
-    // Qt repaints the whole control either way, which looks the same.
+    // Qt repaints the whole control, background included, whether or not the
+    // highlight changed; an unchanged one repaints to the same picture.
     update();
     m_bHighlight = on;
 }

@@ -7,8 +7,9 @@
 CDialogUnits::CDialogUnits(const QFont& font)
 {
     const QFontMetrics metrics(font);
-    // The average width over the 52 letters, rounded, as the dialog manager of
-    // the original platform computes it.
+    // The average character width: the width of the 52 letters over 52,
+    // rounded to the nearest whole pixel. The layouts' units were chosen
+    // against this measure, so it keeps their proportions.
     static const QString kLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int width = metrics.horizontalAdvance(kLetters);
     m_nAverageCharWidth = std::max(1, (width / 26 + 1) / 2);

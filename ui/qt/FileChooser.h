@@ -12,7 +12,7 @@ class QWidget;
 
 struct FileDialogRequest
 {
-    QString filter;      // in the original's form: "Name(*.a;*.b)|*.a;*.b|All file (*.*)|*.*|"
+    QString filter;      // pairs of name and patterns, '|' between: "Name(*.a;*.b)|*.a;*.b|All file (*.*)|*.*|"
     QString initialName; // "*.BIN;*.STB"
     QString defaultSuffix;
     bool bMayNotExist = false; // the UPLOAD page names a file to be written

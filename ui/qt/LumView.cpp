@@ -24,7 +24,7 @@
 
 namespace
 {
-// Template 101, in dialog units.
+// The form's layout, in dialog units.
 constexpr int kFormWidth = 348;
 constexpr int kFormHeight = 252;
 constexpr QRect kTabRect(5, 79, 334, 168);

@@ -1,4 +1,4 @@
-// The form view that fills the main window (template 101): the logo, the COM
+// The form view that fills the main window: the logo, the COM
 // port and baud-rate choices and the tab control with the Information,
 // DOWNLOAD and UPLOAD pages. The view only shows state: every choice the user
 // makes is posted to the protocol thread as a call on the page of the

@@ -8,11 +8,6 @@
 #include <QApplication>
 #include <QCursor>
 
-namespace
-{
-constexpr const char* kUploadCompleteText = "Upload Complete";
-} // namespace
-
 CQtPageWindow::CQtPageWindow(CPageWidget* widget, CMessageBoxBroker& broker, CProtocolThread& protocol)
     : m_pWidget(widget), m_broker(broker), m_protocol(protocol)
 {
@@ -47,8 +42,6 @@ void CQtPageWindow::SetCheck(int id, bool checked)
 
 void CQtPageWindow::SetText(int id, const std::string& text)
 {
-    if (id == IDC_FILE_LOCATION)
-        m_strFileLocation = text;
     Queue([w = m_pWidget, id, text = QString::fromStdString(text)] { w->SetText(id, text); });
 }
 
@@ -79,12 +72,7 @@ void CQtPageWindow::InsertLog(int id, const std::string& text)
 
 void CQtPageWindow::MessageBox(const std::string& text, BoxIcon icon)
 {
-    // The end of an upload says where the file now is (the box's text stays
-    // as the page words it; the place goes into its details).
-    std::string detail;
-    if (text == kUploadCompleteText && !m_strFileLocation.empty())
-        detail = "Saved as " + m_strFileLocation;
-    m_broker.ShowAndWait(BoxRequest{text, icon, detail});
+    m_broker.ShowAndWait(BoxRequest{text, icon, std::string()});
 }
 
 void CQtPageWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)

@@ -54,5 +54,4 @@ private:
     CProtocolThread& m_protocol;
     std::function<void(int)> m_tickHandler;
     std::map<int, int> m_timers; // page timer id -> protocol thread timer id
-    std::string m_strFileLocation; // the page's chosen file, as last shown
 };
