@@ -71,10 +71,12 @@ std::string CUploadPage::KeepPartialOutput()
     const std::string kept = m_outFile.Abandon();
     if (kept.empty())
         return {};
+    m_strKeptPartialPath = kept;
     AddLog("File Close");
     std::string note = "Upload not complete: the data received is kept in " + kept + "; ";
     note += FileExists(target) ? target + " is left as it was." : target + " was not created.";
-    if (kept != m_outFile.PartialPath())
+    const std::string suffix = CUploadFile::kPartialSuffix;
+    if (kept.size() < suffix.size() || kept.compare(kept.size() - suffix.size(), suffix.size(), suffix) != 0)
         note += " (" + m_outFile.LastErrorText() + ")"; // the rename failed: the data stayed where it was
     return note;
 }
