@@ -102,6 +102,18 @@ void CUploadPage::ResetState()
         m_steps.Light(1);
 }
 
+void CUploadPage::OnPortLost(int error)
+{
+    const bool bTransferRunning = m_bTransferRunning;
+    CInfoPage::OnPortLost(error); // its reset ends a running transfer
+    // As after a refusal, and as on the DOWNLOAD page: the chosen file stays
+    // chosen and the page waits for the receiver again.
+    if (!m_strFilePath.empty())
+        m_nState = WaitReady;
+    if (!bTransferRunning)
+        m_pWindow->TransferEnded(false);
+}
+
 void CUploadPage::ShowPath(const std::string& path)
 {
     m_pWindow->SetText(IDC_UPLOAD_FILE_EDIT, path);

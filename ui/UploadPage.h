@@ -72,6 +72,11 @@ public:
     void OnReceive(const char* data, int length) override;
     // No packet (or module header) within the time-out: ask for it again.
     void OnTimeout() override;
+    // The port's device went away: the base page's box and reset; a chosen file
+    // stays chosen and the receiver is waited for again. The window hears that
+    // the transfer ended even when none was running, as the DOWNLOAD page tells
+    // it at every reset, so a front end waiting for the receiver stops waiting.
+    void OnPortLost(int error) override;
     // Log the text, then the base box.
     void ShowInfo(const std::string& text) override;
     void ShowError(const std::string& text) override;

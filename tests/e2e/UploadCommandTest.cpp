@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -260,6 +261,26 @@ TEST_F(UploadCommandTest, NoReceiverWithinTheWaitExitsWithThree)
     EXPECT_FALSE(std::filesystem::exists(m_strOutput));
     EXPECT_FALSE(std::filesystem::exists(m_strOutput + ".partial"));
     EXPECT_EQ(output.find("warning"), std::string::npos) << "room enough here: " << output;
+}
+
+TEST_F(UploadCommandTest, AnAdapterPulledWhileWaitingEndsTheUpload)
+{
+    auto line = std::make_unique<testsupport::CScriptedLine>(9);
+    CCommandProcess upload;
+    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", line->Path()}));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (upload.Output().find("waiting for the receiver") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    line.reset(); // the device goes away
+    const auto pulled = std::chrono::steady_clock::now();
+    EXPECT_EQ(upload.Wait(10s), 1) << upload.Output();
+    std::printf("exit %lld ms after the port went\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - pulled)
+                                           .count()));
+    EXPECT_NE(upload.Output().find("Lost the COM2 port"), std::string::npos) << upload.Output();
+    EXPECT_FALSE(std::filesystem::exists(m_strOutput));
 }
 
 TEST_F(UploadCommandTest, AFileSystemTooSmallForAWholeUploadIsWarnedOfBeforeWaiting)
