@@ -47,8 +47,9 @@ public:
     // Seconds since the receiver was last heard (or since Stamp()).
     double SilentSeconds() const
     {
-        const std::chrono::steady_clock::time_point last{std::chrono::steady_clock::duration(m_lastHeard.load())};
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - last).count();
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point last{Clock::duration(m_lastHeard.load())};
+        return std::chrono::duration<double>(Clock::now() - last).count();
     }
 
 private:
@@ -249,7 +250,8 @@ void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& wa
         ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
         ->default_val(9600);
     command->add_option("--wait", waitSeconds,
-                        "give up (exit 3) when the receiver stays silent that long, before or during the transfer")
+                        "give up (exit 3) when the receiver stays silent that long, before or during "
+                        "the transfer")
         ->check(CheckWaitSeconds, "SECONDS > 0")
         ->type_name("SECONDS");
     command->add_flag("--verbose", transfer.verbose, "print the page's log lines");

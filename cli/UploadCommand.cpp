@@ -30,8 +30,10 @@ void WarnWhenShortOfSpace(const std::string& output)
     const std::uint64_t needed = CUploadPage::kDigitalUploadFileBytes;
     if (free && *free < needed)
         std::fprintf(stderr,
-                     "kavdm upload: warning: only %llu bytes are free where %s goes; a whole upload needs %llu\n",
-                     static_cast<unsigned long long>(*free), output.c_str(), static_cast<unsigned long long>(needed));
+                     "kavdm upload: warning: only %llu bytes are free where %s goes; "
+                     "a whole upload needs %llu\n",
+                     static_cast<unsigned long long>(*free), output.c_str(),
+                     static_cast<unsigned long long>(needed));
 }
 
 int RunUpload(const UploadArguments& args, const CLI::App& command)

@@ -154,8 +154,8 @@ TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
     EXPECT_NE(output.find("not a port"), std::string::npos) << output;
     for (const char* wait : {"nan", "inf", "-1", "0", "5s"})
     {
-        EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "COM2", "--wait", wait}, output,
-                                          30s),
+        EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "COM2", "--wait", wait},
+                                          output, 30s),
                   2)
             << wait;
         EXPECT_NE(output.find("not a time to wait"), std::string::npos) << output;

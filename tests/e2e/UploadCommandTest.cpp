@@ -185,12 +185,12 @@ TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFi
         Write("backup.bin", Bytes{'o', 'l', 'd'});
         CReceiverProcess receiver;
         std::string error;
-        ASSERT_TRUE(receiver.Start(KAVDM_BINARY,
-                                   {"--role", "upload", "--image", m_strImage, "--timeout", "20", "--pace", "115200"},
-                                   error))
-            << error;
+        const std::vector<std::string> receiverArgs = {"--role", "upload", "--image", m_strImage,
+                                                       "--timeout", "20", "--pace", "115200"};
+        ASSERT_TRUE(receiver.Start(KAVDM_BINARY, receiverArgs, error)) << error;
         CCommandProcess upload;
-        ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", receiver.PtyPath(), "--wait", "20"}));
+        ASSERT_TRUE(upload.Start(
+            {KAVDM_BINARY, "upload", m_strOutput, "--port", receiver.PtyPath(), "--wait", "20"}));
         // Some packets in, far from the end (the whole takes about 23 s at this rate).
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (WrittenSoFar() < 64 + 8 * 1024 && std::chrono::steady_clock::now() < deadline)
@@ -201,9 +201,11 @@ TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFi
         const auto partial = Read(m_strOutput + ".partial");
         ASSERT_GT(partial.size(), 64u) << "signal " << signal;
         EXPECT_EQ((partial.size() - 64) % 1024, 0u);
-        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin())) << "a true prefix of the memory";
-        EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".partial"), std::string::npos) << upload.Output();
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_strFolder), {}), 3) << "no temporary file left";
+        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin())) << "a prefix of the memory";
+        EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".partial"), std::string::npos)
+            << upload.Output();
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_strFolder), {}), 3)
+            << "no temporary file left";
     }
 }
 
@@ -213,7 +215,8 @@ TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)
     Write("backup.bin.partial", Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'});
     ASSERT_TRUE(StartReceiver({"--pace", "115200"}));
     CCommandProcess upload;
-    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "2"}));
+    ASSERT_TRUE(
+        upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "2"}));
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (WrittenSoFar() < 64 + 4 * 1024 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
@@ -225,13 +228,16 @@ TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)
     m_receiver.Kill();
     ASSERT_EQ(code, 3) << upload.Output();
     EXPECT_GE(waited, 1500ms);
-    EXPECT_NE(upload.Output().find("the receiver was silent for 2 seconds"), std::string::npos) << upload.Output();
+    EXPECT_NE(upload.Output().find("the receiver was silent for 2 seconds"), std::string::npos)
+        << upload.Output();
     EXPECT_EQ(Read(m_strOutput), (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(Read(m_strOutput + ".partial"), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'})) << "an older one is kept";
+    EXPECT_EQ(Read(m_strOutput + ".partial"), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}))
+        << "an older one is kept";
     const auto partial = Read(m_strOutput + ".1.partial");
     EXPECT_GT(partial.size(), 64u);
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin()));
-    EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".1.partial"), std::string::npos) << upload.Output();
+    EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".1.partial"), std::string::npos)
+        << upload.Output();
 }
 
 TEST_F(UploadCommandTest, RefusalsBeforeWaiting)

@@ -144,7 +144,8 @@ TEST_F(ImageCommandTest, EncodeThenDecodeGivesTheSameBytes)
 
     const CommandResult unwritable = Run("image decode " + stb + " " + m_strDir + "/no/such/folder/x.bin");
     EXPECT_EQ(unwritable.nExitCode, 1);
-    EXPECT_NE(unwritable.strErr.find("x.bin: No such file or directory"), std::string::npos) << unwritable.strErr;
+    EXPECT_NE(unwritable.strErr.find("x.bin: No such file or directory"), std::string::npos)
+        << unwritable.strErr;
 }
 
 TEST_F(ImageCommandTest, AnOutputThatIsTheInputIsRefusedAndAnOlderPartialIsLeftAlone)
@@ -153,7 +154,8 @@ TEST_F(ImageCommandTest, AnOutputThatIsTheInputIsRefusedAndAnOlderPartialIsLeftA
     std::filesystem::copy_file(kSamples + "demo-firmware.stb", stb);
     std::filesystem::create_symlink("fw.stb", m_strDir + "/link.stb");
     std::filesystem::create_hard_link(stb, m_strDir + "/hard.stb");
-    for (const std::string& out : {stb, m_strDir + "/./fw.stb", m_strDir + "/link.stb", m_strDir + "/hard.stb"})
+    const std::string dir = m_strDir;
+    for (const std::string& out : {stb, dir + "/./fw.stb", dir + "/link.stb", dir + "/hard.stb"})
     {
         const CommandResult result = Run("image decode " + stb + " " + out);
         EXPECT_EQ(result.nExitCode, 1) << out;

@@ -83,8 +83,8 @@ TEST_F(UploadFileTest, AbandonKeepsEarlierFileAndThePartialDataBesideAnOlderPart
     EXPECT_EQ(ReadAll(m_target + ".partial"), "older partial");
     EXPECT_EQ(ReadAll(m_target + ".1.partial"), "older still");
     EXPECT_EQ(ReadAll(m_target + ".2.partial"), "half");
-    EXPECT_EQ(Entries(),
-              (std::vector<std::string>{"backup.bin", "backup.bin.1.partial", "backup.bin.2.partial", "backup.bin.partial"}));
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"backup.bin", "backup.bin.1.partial",
+                                                    "backup.bin.2.partial", "backup.bin.partial"}));
     EXPECT_EQ(file.Abandon(), "") << "a second end does nothing";
 }
 
@@ -99,9 +99,10 @@ TEST_F(UploadFileTest, OnlyRegularFilesAreReplaced)
         const char* name;
         const char* reason;
     };
-    std::vector<Case> cases = {{"fifo", "it is a FIFO (named pipe), not a regular file"},
-                               {"to-fifo", "it is a symbolic link to a FIFO (named pipe), not a regular file"},
-                               {"dangling", "it is a symbolic link to a file that does not exist"}};
+    std::vector<Case> cases = {
+        {"fifo", "it is a FIFO (named pipe), not a regular file"},
+        {"to-fifo", "it is a symbolic link to a FIFO (named pipe), not a regular file"},
+        {"dangling", "it is a symbolic link to a file that does not exist"}};
     if (bDevice) // needs the privilege to make device nodes
         cases.push_back({"null", "it is a character device, not a regular file"});
     const auto before = Entries();

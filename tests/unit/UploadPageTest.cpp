@@ -107,7 +107,7 @@ TEST_F(UploadPageTest, ALostPortEndsTheWaitOrTheTransferOnce)
         page.OnPortLost(0);
         ASSERT_EQ(window.boxes.size(), 1u);
         EXPECT_EQ(window.boxes[0].text.rfind("ERROR : Lost the COM2 port", 0), 0u) << window.boxes[0].text;
-        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false}) << "a front end waiting for the receiver stops";
+        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false}) << "a front end waiting for it stops";
         EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
     }
 }
