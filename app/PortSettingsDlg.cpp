@@ -79,7 +79,7 @@ CPortSettingsDlg::CPortSettingsDlg(std::vector<SerialDeviceInfo> devices, const 
             auto* row = new QHBoxLayout(field);
             row->setContentsMargins(0, 0, 0, 0);
             row->addWidget(box, 1);
-            auto* note = new QLabel(QStringLiteral("this run: %1").arg(found->second), field);
+            auto* note = new QLabel(QStringLiteral("this run uses %1").arg(found->second), field);
             note->setObjectName(QStringLiteral("portOverride%1").arg(number));
             row->addWidget(note);
         }
