@@ -16,7 +16,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     const CDialogUnits units(font());
     setFixedSize(units.Size(217, 55));
 
-    auto* icon = new CPictureLabel([](const Pictures::Look& look) { return Pictures::IconImage(32, look); }, this);
+    auto* icon =
+        new CPictureLabel([](const Pictures::Look& look) { return Pictures::IconImage(32, look); }, this);
     icon->setGeometry(units.X(11), units.Y(17), 32, 32);
 
     auto* name = new QLabel(QStringLiteral("Kavronel Download Manager"), this);

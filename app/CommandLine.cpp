@@ -28,22 +28,26 @@ int PortOptionNumber(const QString& name)
 struct Parser
 {
     QCommandLineParser parser;
-    QCommandLineOption demo{QStringLiteral("demo"),
-                            QStringLiteral("Run on the built-in simulated receiver (as COM2), with a Demo menu.")};
-    QCommandLineOption ports{QStringLiteral("comN"),
-                             QStringLiteral("Use PATH (a device such as /dev/ttyUSB0, or a URL such as "
-                                            "rfc2217://host:port) for COMn in this run, e.g. --com3 /dev/ttyUSB0."),
-                             QStringLiteral("PATH")};
-    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Print this help and exit.")};
+    QCommandLineOption demo{
+        QStringLiteral("demo"),
+        QStringLiteral("Run on the built-in simulated receiver (as COM2), with a Demo menu.")};
+    QCommandLineOption ports{
+        QStringLiteral("comN"),
+        QStringLiteral("Use PATH (a device such as /dev/ttyUSB0, or a URL such as "
+                       "rfc2217://host:port) for COMn in this run, e.g. --com3 /dev/ttyUSB0."),
+        QStringLiteral("PATH")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Print this help and exit.")};
     QCommandLineOption version{{QStringLiteral("V"), QStringLiteral("version")},
                                QStringLiteral("Print the version and exit.")};
 
     Parser()
     {
-        parser.setApplicationDescription(QStringLiteral(
-            "Kavronel Download Manager: sends BIN and STB images to the receiver over a serial line and reads its\n"
-            "memory back. COM1..COM4 are /dev/ttyS0..3 unless mapped: --comN, then KAVDM_COMn=PATH, then the\n"
-            "choice made in Menu > Port Settings (kept in ~/.config/kavdm/kavdm.conf)."));
+        parser.setApplicationDescription(
+            QStringLiteral("Kavronel Download Manager: sends BIN and STB images to the receiver over a serial\n"
+                           "line and reads its memory back. COM1..COM4 are /dev/ttyS0..3 unless mapped: --comN,\n"
+                           "then KAVDM_COMn=PATH, then the choice made in Menu > Port Settings (kept in\n"
+                           "~/.config/kavdm/kavdm.conf)."));
         parser.addOption(help);
         parser.addOption(version);
         parser.addOption(demo);
@@ -77,7 +81,8 @@ bool TakePortOptions(QStringList& arguments, GuiOptions& options)
         const int port = PortOptionNumber(name);
         if (port <= 0)
         {
-            options.strError = "unknown option: " + argument.toStdString() + " (the port number is 1 or more)";
+            options.strError =
+                "unknown option: " + argument.toStdString() + " (the port number is 1 or more)";
             return false;
         }
         QString value;
@@ -99,7 +104,8 @@ bool TakePortOptions(QStringList& arguments, GuiOptions& options)
 QString AbsoluteImagePath(const QString& argument)
 {
     // A launcher may hand over a file:// URL instead of a path.
-    const QString path = argument.startsWith(QLatin1String("file:")) ? QUrl(argument).toLocalFile() : argument;
+    const QString path =
+        argument.startsWith(QLatin1String("file:")) ? QUrl(argument).toLocalFile() : argument;
     return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
 }
 } // namespace

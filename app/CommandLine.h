@@ -15,8 +15,8 @@ struct GuiOptions
     bool bHelp = false;
     bool bVersion = false;
     std::map<int, std::string> portDevices; // COM number -> device path
-    QString strImage;                        // absolute path of the image to load, "" for none
-    std::string strError;                    // not empty: the arguments were wrong
+    QString strImage;                       // absolute path of the image to load, "" for none
+    std::string strError;                   // not empty: the arguments were wrong
 };
 
 // `arguments` without the program's name (and without the Qt options the

@@ -125,23 +125,25 @@ void CMainFrame::OnSaveLog()
 {
     if (!m_pView->PageWidget(1))
         return;
-    const QString name =
-        QStringLiteral("kavdm-log-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
-    const std::optional<QString> path = m_pView->ChooseFile(FileDialogRequest{
-        QStringLiteral("Text file (*.txt)|*.txt|All file (*.*)|*.*|"), name, QStringLiteral("txt"), true,
-        QDir::homePath(), true});
+    const QString name = QStringLiteral("kavdm-log-%1.txt")
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    const std::optional<QString> path =
+        m_pView->ChooseFile(FileDialogRequest{QStringLiteral("Text file (*.txt)|*.txt|All file (*.*)|*.*|"),
+                                              name, QStringLiteral("txt"), true, QDir::homePath(), true});
     if (!path)
         return;
 
-    std::vector<std::pair<QString, const CTimedLog*>> logs = {{QStringLiteral("DOWNLOAD"), m_pView->PageWidget(1)->TimedLog()},
-                                                              {QStringLiteral("UPLOAD"), m_pView->PageWidget(2)->TimedLog()}};
+    std::vector<std::pair<QString, const CTimedLog*>> logs = {
+        {QStringLiteral("DOWNLOAD"), m_pView->PageWidget(1)->TimedLog()},
+        {QStringLiteral("UPLOAD"), m_pView->PageWidget(2)->TimedLog()}};
     for (const auto& [title, log] : m_logSources)
         logs.emplace_back(title, log);
     const int port = m_pView->ComPort() + 1;
     QStringList lines = {
         QStringLiteral("Kavronel Download Manager %1, log saved %2")
             .arg(QString::fromLatin1(kKavdmVersion), QDateTime::currentDateTime().toString(Qt::ISODate)),
-        QStringLiteral("Port: COM%1 (%2)").arg(port).arg(QString::fromStdString(PortDevicePath(port))), QString()};
+        QStringLiteral("Port: COM%1 (%2)").arg(port).arg(QString::fromStdString(PortDevicePath(port))),
+        QString()};
     lines += CTimedLog::MergedLines(logs);
 
     QSaveFile file(*path);
@@ -188,8 +190,8 @@ void CMainFrame::FillRecentMenu()
     for (const QString& path : files)
     {
         const QString shown = fontMetrics().elidedText(QDir::toNativeSeparators(path), Qt::ElideMiddle, 420);
-        QAction* action = m_pRecentMenu->addAction(
-            QStringLiteral("&%1 %2").arg(++number).arg(QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        QAction* action = m_pRecentMenu->addAction(QStringLiteral("&%1 %2").arg(++number).arg(
+            QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&"))));
         action->setToolTip(path);
         // A file on a medium that is not mounted now stays in the list.
         action->setEnabled(QFileInfo(path).isFile());
@@ -200,10 +202,12 @@ void CMainFrame::FillRecentMenu()
     m_pRecentMenu->addSeparator();
     QAction* clear = m_pRecentMenu->addAction(QStringLiteral("&Clear List"));
     clear->setEnabled(!files.isEmpty());
-    connect(clear, &QAction::triggered, this, [] {
-        CGuiSettings settings;
-        settings.ClearRecentFiles();
-    });
+    connect(clear, &QAction::triggered, this,
+            []
+            {
+                CGuiSettings settings;
+                settings.ClearRecentFiles();
+            });
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

@@ -33,11 +33,12 @@ QTreeWidget* DeviceTable(const std::vector<SerialDeviceInfo>& devices, QWidget* 
         QStringList byId;
         for (const std::string& path : device.byIdPaths)
             byId << QString::fromStdString(path).section(QLatin1Char('/'), -1);
-        auto* row = new QTreeWidgetItem(table, {Text(device.devicePath), Text(device.driver), Text(device.manufacturer),
-                                                Text(device.product), Text(device.serialNumber),
-                                                byId.join(QStringLiteral(", "))});
+        auto* row = new QTreeWidgetItem(table, {Text(device.devicePath), Text(device.driver),
+                                                Text(device.manufacturer), Text(device.product),
+                                                Text(device.serialNumber), byId.join(QStringLiteral(", "))});
         if (!device.usbVendorId.empty())
-            row->setToolTip(0, QStringLiteral("USB %1:%2").arg(Text(device.usbVendorId), Text(device.usbProductId)));
+            row->setToolTip(
+                0, QStringLiteral("USB %1:%2").arg(Text(device.usbVendorId), Text(device.usbProductId)));
     }
     if (devices.empty())
         new QTreeWidgetItem(table, {QStringLiteral("none found")});
@@ -46,7 +47,8 @@ QTreeWidget* DeviceTable(const std::vector<SerialDeviceInfo>& devices, QWidget* 
 }
 } // namespace
 
-CPortSettingsDlg::CPortSettingsDlg(std::vector<SerialDeviceInfo> devices, const std::map<int, QString>& stored,
+CPortSettingsDlg::CPortSettingsDlg(std::vector<SerialDeviceInfo> devices,
+                                   const std::map<int, QString>& stored,
                                    const std::map<int, QString>& overrides, QWidget* parent)
     : QDialog(parent), m_devices(std::move(devices))
 {
@@ -89,9 +91,10 @@ CPortSettingsDlg::CPortSettingsDlg(std::vector<SerialDeviceInfo> devices, const 
     layout->addLayout(form);
 
     auto* help = new QLabel(
-        QStringLiteral("A device, its stable name (still right when the adapter is plugged in elsewhere) or a "
-                       "network port such as rfc2217://host:port; empty for the default device. Kept in %1. "
-                       "Every run starts on COM2 at 9600 baud.")
+        QStringLiteral(
+            "A device, its stable name (still right when the adapter is plugged in elsewhere) or a "
+            "network port such as rfc2217://host:port; empty for the default device. Kept in %1. "
+            "Every run starts on COM2 at 9600 baud.")
             .arg(QDir::toNativeSeparators(CGuiSettings::FilePath())),
         this);
     help->setWordWrap(true);

@@ -12,8 +12,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -51,7 +51,8 @@ bool DownloadUnderWay(AppUnderTest& t)
     CDemoMode* demo = t.app->Demo();
     t.View()->BaudRateBox()->setCurrentIndex(4);
     t.View()->OpenImage(demo->SamplesFolder() + "/demo-firmware.stb");
-    if (!QTest::qWaitFor([&] { return t.boxes->Count("Remember to power the IRD standby and then on!") == 1; }))
+    if (!QTest::qWaitFor([&]
+                         { return t.boxes->Count("Remember to power the IRD standby and then on!") == 1; }))
         return false;
     demo->SetPaced(true);
     return demo->PowerOn(ReceiverRole::Download) &&

@@ -43,7 +43,8 @@ QRect InkBox(const QImage& image)
         {
             const QRgb p = image.pixel(x, y);
             if (std::abs(qRed(p) - qRed(corner)) + std::abs(qGreen(p) - qGreen(corner)) +
-                    std::abs(qBlue(p) - qBlue(corner)) + std::abs(qAlpha(p) - qAlpha(corner)) > 96)
+                    std::abs(qBlue(p) - qBlue(corner)) + std::abs(qAlpha(p) - qAlpha(corner)) >
+                96)
                 box |= QRect(x, y, 1, 1);
         }
     return box;
@@ -52,7 +53,8 @@ QRect InkBox(const QImage& image)
 // The contrast ratio of two colours as the rules for readable text define it.
 double Contrast(const QColor& a, const QColor& b)
 {
-    auto luminance = [](const QColor& c) {
+    auto luminance = [](const QColor& c)
+    {
         auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
         return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
     };
@@ -149,7 +151,8 @@ private slots:
         const QString mixed = kSamples + "/demo-mixed.stb";
         const QString previous = QDir::currentPath();
         QDir::setCurrent(kSamples);
-        GuiOptions options = ParseGuiOptions({"--com2", QString::fromStdString(line.SlavePath()), "demo-firmware.stb"});
+        GuiOptions options =
+            ParseGuiOptions({"--com2", QString::fromStdString(line.SlavePath()), "demo-firmware.stb"});
         QDir::setCurrent(previous);
         QVERIFY(options.strError.empty());
         QCOMPARE(options.strImage, firmware);
@@ -188,7 +191,11 @@ private slots:
     {
         using namespace Pictures;
         const std::function<QImage(const Look&)> pictures[] = {
-            &Logo, &DownloadTitle, &ComPortIllustration, &BrowseIllustration, &ReceiverIllustration,
+            &Logo,
+            &DownloadTitle,
+            &ComPortIllustration,
+            &BrowseIllustration,
+            &ReceiverIllustration,
             [](const Look& look) { return AnimationFrame(5, look); },
             [](const Look& look) { return IconImage(32, look); }};
         for (const auto& draw : pictures)
@@ -229,7 +236,8 @@ private slots:
 
         const QStringList lines = ReadAll(path).split('\n', Qt::SkipEmptyParts);
         QVERIFY(lines.value(0).startsWith("Kavronel Download Manager"));
-        const QRegularExpression stamped(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})  (DOWNLOAD|UPLOAD  )  (.*)$)");
+        const QRegularExpression stamped(
+            R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})  (DOWNLOAD|UPLOAD  )  (.*)$)");
         QString last;
         int stampedLines = 0;
         for (const QString& text : lines.mid(2))

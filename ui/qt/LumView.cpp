@@ -16,9 +16,9 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -308,8 +308,9 @@ void CLumView::BrowseDownload()
 
 void CLumView::BrowseUpload()
 {
-    const std::optional<QString> path = ChooseFile(FileDialogRequest{
-        QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"), QStringLiteral("BIN"), true, BrowseFolder(UploadPage)});
+    const std::optional<QString> path =
+        ChooseFile(FileDialogRequest{QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"),
+                                     QStringLiteral("BIN"), true, BrowseFolder(UploadPage)});
     if (!path)
         return; // cancelled: nothing changes
     RememberBrowseFolder(UploadPage, *path);
@@ -327,9 +328,8 @@ void CLumView::OpenImage(const QString& path)
         CGuiSettings settings;
         settings.AddRecentFile(QFileInfo(path).absoluteFilePath());
     }
-    PostToPage(DownloadPage, [chosen = path.toStdString()](CInfoPage* p) {
-        static_cast<CDownloadPage*>(p)->OnBrowse(chosen);
-    });
+    PostToPage(DownloadPage, [chosen = path.toStdString()](CInfoPage* p)
+               { static_cast<CDownloadPage*>(p)->OnBrowse(chosen); });
 }
 
 void CLumView::BrowseCurrentPage()

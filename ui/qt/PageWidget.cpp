@@ -80,8 +80,8 @@ void CPageWidget::CreateControl(const ControlTemplate& control, const CDialogUni
     case ControlKind::Picture:
     {
         const PictureId picture = control.picture;
-        auto* label = new CPictureLabel([picture](const Pictures::Look& look) { return PictureImage(picture, look); },
-                                        this);
+        auto* label = new CPictureLabel(
+            [picture](const Pictures::Look& look) { return PictureImage(picture, look); }, this);
         label->setGeometry(QRect(QPoint(units.X(control.x), units.Y(control.y)), label->PictureSize()));
         widget = label;
         break;

@@ -18,7 +18,7 @@ const QColor kNavy(16, 40, 96);
 // palette; on a dark one, dark faces with light lines and texts.
 struct Scheme
 {
-    QColor face;        // the dialog background the illustrations show
+    QColor face; // the dialog background the illustrations show
     QColor text;
     QColor frameShadow; // the etched frame's two lines
     QColor frameLight;
@@ -27,19 +27,37 @@ struct Scheme
     QColor buttonRim;
     QColor title;
     QColor titleShadow;
-    QColor outline;     // around the dark receiver bodies
+    QColor outline; // around the dark receiver bodies
     QColor cable;
-    QColor tickOff;     // the animation's ticks still to come
+    QColor tickOff; // the animation's ticks still to come
 };
 
 const Scheme& SchemeFor(const Pictures::Look& look)
 {
-    static const Scheme kLight{QColor(212, 208, 200), Qt::black,           QColor(128, 128, 128), Qt::white,
-                               QColor(96, 96, 96),    Qt::white,           QColor(64, 64, 64),    QColor(128, 0, 128),
-                               QColor(200, 170, 210), Qt::black,           QColor(90, 90, 90),    QColor(200, 200, 200)};
-    static const Scheme kDark{QColor(58, 58, 62),    QColor(235, 235, 235), QColor(24, 24, 26),  QColor(110, 110, 116),
-                              QColor(170, 170, 176), QColor(36, 36, 40),   QColor(150, 150, 156), QColor(225, 160, 240),
-                              QColor(80, 30, 90),    QColor(175, 175, 185), QColor(175, 175, 175), QColor(95, 95, 100)};
+    static const Scheme kLight{.face = QColor(212, 208, 200),
+                               .text = Qt::black,
+                               .frameShadow = QColor(128, 128, 128),
+                               .frameLight = Qt::white,
+                               .radioRim = QColor(96, 96, 96),
+                               .radioFace = Qt::white,
+                               .buttonRim = QColor(64, 64, 64),
+                               .title = QColor(128, 0, 128),
+                               .titleShadow = QColor(200, 170, 210),
+                               .outline = Qt::black,
+                               .cable = QColor(90, 90, 90),
+                               .tickOff = QColor(200, 200, 200)};
+    static const Scheme kDark{.face = QColor(58, 58, 62),
+                              .text = QColor(235, 235, 235),
+                              .frameShadow = QColor(24, 24, 26),
+                              .frameLight = QColor(110, 110, 116),
+                              .radioRim = QColor(170, 170, 176),
+                              .radioFace = QColor(36, 36, 40),
+                              .buttonRim = QColor(150, 150, 156),
+                              .title = QColor(225, 160, 240),
+                              .titleShadow = QColor(80, 30, 90),
+                              .outline = QColor(175, 175, 185),
+                              .cable = QColor(175, 175, 175),
+                              .tickOff = QColor(95, 95, 100)};
     return look.dark ? kDark : kLight;
 }
 
@@ -90,7 +108,8 @@ void DrawRadio(QPainter& painter, QPointF centre, bool checked, const Scheme& sc
     painter.restore();
 }
 
-void DrawButton(QPainter& painter, const QRectF& rect, const QString& text, bool focused, const Scheme& scheme)
+void DrawButton(QPainter& painter, const QRectF& rect, const QString& text, bool focused,
+                const Scheme& scheme)
 {
     painter.save();
     painter.setPen(QPen(scheme.buttonRim, 1));

@@ -39,7 +39,8 @@ QImage UploadTitle(const Look& look = {});         // "Upload Panel", 173 x 27
 QImage InformationTitle(const Look& look = {});    // "Information", 124 x 31
 QImage ComPortIllustration(const Look& look = {}); // the COM radio buttons, pointer on COM2, 180 x 48
 QImage BrowseIllustration(const Look& look = {});  // "Browse" and "Clear", pointer on "Browse", 132 x 48
-QImage ReceiverIllustration(const Look& look = {}); // the receiver's front panel, pointer on standby, 169 x 38
+QImage
+ReceiverIllustration(const Look& look = {}); // the receiver's front panel, pointer on standby, 169 x 38
 QImage AnimationFrame(int index, const Look& look = {}); // 280 x 56; index modulo the frame count
 QImage IconImage(int size, const Look& look = {});       // the application icon, size x size
 QIcon AppIcon();

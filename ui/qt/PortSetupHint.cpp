@@ -26,7 +26,8 @@ int FailedPortNumber(const std::string& boxText)
     if (boxText.compare(0, kPrefix.size(), kPrefix) != 0)
         return 0;
     int number = 0;
-    for (size_t i = kPrefix.size(); i < boxText.size() && std::isdigit(static_cast<unsigned char>(boxText[i])); ++i)
+    for (size_t i = kPrefix.size();
+         i < boxText.size() && std::isdigit(static_cast<unsigned char>(boxText[i])); ++i)
         number = std::min(number * 10 + (boxText[i] - '0'), 1000);
     return number;
 }
@@ -47,11 +48,12 @@ std::string PortSetupHint(int portNumber, const std::string& portDevice,
         std::string names = info.manufacturer;
         if (!info.product.empty())
             names += (names.empty() ? "" : " ") + info.product;
-        adapters += (adapters.empty() ? "" : ", ") + info.devicePath + (names.empty() ? "" : " (" + names + ")");
+        adapters +=
+            (adapters.empty() ? "" : ", ") + info.devicePath + (names.empty() ? "" : " (" + names + ")");
     }
     if (adapters.empty())
         return {};
     const std::string port = "COM" + std::to_string(portNumber);
-    return "USB serial adapters found: " + adapters + ". To use one as " + port +
-           ", choose it for " + port + " in Menu > Port Settings...; the choice is kept for later runs.";
+    return "USB serial adapters found: " + adapters + ". To use one as " + port + ", choose it for " + port +
+           " in Menu > Port Settings...; the choice is kept for later runs.";
 }

@@ -1,11 +1,11 @@
 #include "ui/qt/QtPageWindow.h"
 
 #include "protocol/ProtocolThread.h"
-#include "ui/qt/MessageBoxBroker.h"
+#include "serial/PortNames.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/MessageBoxBroker.h"
 #include "ui/qt/PageWidget.h"
 #include "ui/qt/PortSetupHint.h"
-#include "serial/PortNames.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -77,9 +77,8 @@ void CQtPageWindow::StopAnimation(int id)
 void CQtPageWindow::InsertLog(int id, const std::string& text)
 {
     // Stamped here, when the page writes the line, not when the window shows it.
-    Queue([w = m_pWidget, id, text = QString::fromStdString(text), when = QDateTime::currentDateTime()] {
-        w->InsertLog(id, text, when);
-    });
+    Queue([w = m_pWidget, id, text = QString::fromStdString(text), when = QDateTime::currentDateTime()]
+          { w->InsertLog(id, text, when); });
 }
 
 void CQtPageWindow::MessageBox(const std::string& text, BoxIcon icon)

@@ -38,12 +38,13 @@ QStringList CTimedLog::MergedLines(const std::vector<std::pair<QString, const CT
         for (const Entry& entry : log->Entries())
             lines.push_back(Line{&entry.when, &source, &entry.text});
     }
-    std::stable_sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return *a.when < *b.when; });
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const Line& a, const Line& b) { return *a.when < *b.when; });
     QStringList out;
     out.reserve(qsizetype(lines.size()));
     for (const Line& line : lines)
         out << QStringLiteral("%1  %2  %3")
-                   .arg(line.when->toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")), line.source->leftJustified(width),
-                        *line.text);
+                   .arg(line.when->toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                        line.source->leftJustified(width), *line.text);
     return out;
 }
