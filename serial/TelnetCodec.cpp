@@ -147,7 +147,7 @@ void CTelnetCodec::OnSubnegotiation(Output& out)
         return;
     const std::uint8_t code = std::uint8_t(m_sub[1]);
     if (code <= kServerReplyOffset)
-        return; // a command meant for a server, or a notification we do not follow
+        return; // a command meant for a server
     Event event;
     event.kind = Event::Kind::ComPortReply;
     event.command = ComPortCommand(code - kServerReplyOffset);

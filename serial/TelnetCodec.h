@@ -58,7 +58,7 @@ public:
         {
             ComPortAccepted, // the server agreed to the Com Port option
             ComPortRefused,  // it declined or withdrew it
-            ComPortReply,    // the server's answer to a Com Port command
+            ComPortReply,    // the server's answer to a Com Port command, or a notification
         };
         Kind kind = Kind::ComPortReply;
         telnet::ComPortCommand command = telnet::ComPortCommand::SetBaudRate; // ComPortReply only
