@@ -7,10 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testsupport::CCommandProcess;
@@ -128,5 +132,24 @@ TEST_F(NetworkLineTest, RefusedConnectionNamesTheUrlAndTheReason)
               1);
     EXPECT_NE(m_strOutput.find(url + "): Connection refused"), std::string::npos) << m_strOutput;
     EXPECT_NE(m_strOutput.find("ser2net"), std::string::npos) << "the hint says what to check";
+}
+TEST_F(NetworkLineTest, ServerThatNeverNegotiatesIsRefusedWithinABoundedTime)
+{
+    // A socket that listens and never speaks: the kernel completes the connection.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", kImage, "--port", url, "--wait", "5"}, m_strOutput,
+                                      30s),
+              1);
+    ::close(listener);
+    EXPECT_NE(m_strOutput.find(url + "): the server did not negotiate the Com Port option"), std::string::npos)
+        << m_strOutput;
 }
 } // namespace
