@@ -34,6 +34,11 @@ std::string Seconds(std::chrono::milliseconds duration)
     return std::to_string(duration.count() / 1000) + " s";
 }
 
+bool SameSettings(const posixport::LineSettings& a, const posixport::LineSettings& b)
+{
+    return a.baudRate == b.baudRate && a.byteSize == b.byteSize && a.parity == b.parity && a.stopBits == b.stopBits;
+}
+
 void TuneSocket(int fd)
 {
     const int on = 1;
@@ -234,20 +239,18 @@ std::string CNetworkLine::SettingsRequests(const posixport::LineSettings& settin
 
 void CNetworkLine::NoteRawRate(std::uint32_t baudRate)
 {
-    if (m_nRawRate == 0)
-        m_nRawRate = baudRate;
-    if (baudRate == m_nRawRate || m_bRawRateNoted)
-        return;
-    m_bRawRateNoted = true;
+    {
+        std::lock_guard lock(m_codecMutex);
+        if (m_nRawRate == 0)
+            m_nRawRate = baudRate;
+        if (baudRate == m_nRawRate || m_bRawRateNoted)
+            return;
+        m_bRawRateNoted = true;
+    }
     std::fprintf(stderr,
                  "kavdm: %s is a raw TCP line: the switch to %u baud does not reach the far line, which keeps the "
                  "rate its server set (use rfc2217:// for rate switching)\n",
                  m_url.text.c_str(), unsigned(baudRate));
-}
-
-static bool SameSettings(const posixport::LineSettings& a, const posixport::LineSettings& b)
-{
-    return a.baudRate == b.baudRate && a.byteSize == b.byteSize && a.parity == b.parity && a.stopBits == b.stopBits;
 }
 
 int CNetworkLine::Prepare(const posixport::LineSettings& settings, std::string& detail)

@@ -75,6 +75,6 @@ private:
     bool m_bSettingsSent = false;
     posixport::LineSettings m_applied;
     std::string m_strEarlyData;
-    std::uint32_t m_nRawRate = 0; // tcp:// lines: the rate of the first open
+    std::uint32_t m_nRawRate = 0; // tcp:// lines: the rate of the first open (codec lock)
     bool m_bRawRateNoted = false;
 };
