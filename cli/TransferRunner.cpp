@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
 #include "protocol/ProtocolThread.h"
+#include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
 #include "ui/InfoPage.h"
 #include "ui/LinkSettings.h"
@@ -87,7 +88,14 @@ std::string CheckPortArgument(const std::string& port)
     const int number = ComNumber(port);
     if (number > 0 || (number < 0 && !port.empty() && port[0] == '/'))
         return "";
-    return "not a port: \"" + port + "\" (use COM1, COM2, ... or a device path such as /dev/ttyUSB0)";
+    if (IsNetworkLineUrl(port))
+    {
+        NetworkLineUrl url;
+        std::string error;
+        return ParseNetworkLineUrl(port, url, error) ? "" : error;
+    }
+    return "not a port: \"" + port +
+           "\" (use COM1, COM2, ..., a device path such as /dev/ttyUSB0, or rfc2217://HOST:PORT or tcp://HOST:PORT)";
 }
 
 std::string CheckWaitSeconds(const std::string& text)
