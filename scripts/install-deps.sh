@@ -10,6 +10,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   clang
   dpkg-dev file
+  ser2net
 )
 
 missing=()
