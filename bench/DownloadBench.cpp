@@ -195,6 +195,7 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced)
         CProtocolThread thread;
         CDownloadPage* page = nullptr;
         thread.RunDelivery([&] {
+            exchangetimings::MarkAnsweringThread();
             theLinkSettings = kInitialLinkSettings;
             page = new CDownloadPage(&window, &thread);
             page->OnInitDialog();
@@ -243,6 +244,7 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced)
         state.counters["floor_s"] = floor;
         state.counters["wall_over_floor"] = wall / floor;
         state.counters["cpu_over_wall"] = cpu / wall;
+        state.counters["exchanges"] = double(timings.exchanges);
         state.counters["answer_p50_ms"] = timings.latencyMedianMs;
         state.counters["answer_p99_ms"] = timings.latencyP99Ms;
         state.counters["answer_floor_ms"] = kDeliveryPauseS * 1e3;

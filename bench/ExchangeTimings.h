@@ -4,7 +4,9 @@
 // the serial code passes through here. A read of the port's monitor (it asks for
 // a block of 1024 bytes) that returns data is an arrival; the first write to the
 // same descriptor after the latest arrival is the answer. Samples go into a fixed array: the watching
-// allocates nothing and takes no lock. Include it in one file per program.
+// allocates nothing and takes no lock. Include it in one file per program, and
+// call MarkAnsweringThread() on the protocol thread: its own reads (the image
+// file's) are no arrivals.
 #pragma once
 
 #include <algorithm>
@@ -38,6 +40,13 @@ struct Recorder
     std::array<std::int64_t, kMaxSamples> latencyNs{}; // arrival to the answer's first byte
     std::array<std::int64_t, kMaxSamples> answerNs{};  // when each answer began
 };
+
+inline thread_local bool tAnsweringThread = false;
+
+inline void MarkAnsweringThread()
+{
+    tAnsweringThread = true;
+}
 
 inline Recorder& TheRecorder()
 {
@@ -100,7 +109,8 @@ extern "C" ssize_t read(int fd, void* buffer, std::size_t count)
 {
     const ssize_t n = ::syscall(SYS_read, fd, buffer, count);
     auto& r = exchangetimings::TheRecorder();
-    if (n > 0 && count == exchangetimings::kMonitorBlockBytes && r.bRecording.load(std::memory_order_relaxed))
+    if (n > 0 && count == exchangetimings::kMonitorBlockBytes && !exchangetimings::tAnsweringThread &&
+        r.bRecording.load(std::memory_order_relaxed))
     {
         r.portFd.store(fd);
         r.arrivalNs.store(exchangetimings::NowNs());

@@ -221,6 +221,7 @@ void RunUpload(benchmark::State& state, bool paced)
         CProtocolThread thread;
         CCountingUploadPage* page = nullptr;
         thread.RunDelivery([&] {
+            exchangetimings::MarkAnsweringThread();
             theLinkSettings = kInitialLinkSettings;
             page = new CCountingUploadPage(&window, &thread);
             page->ReopenPort(false);
@@ -277,6 +278,7 @@ void RunUpload(benchmark::State& state, bool paced)
         state.counters["floor_s"] = floor;
         state.counters["wall_over_floor"] = wall / floor;
         state.counters["cpu_over_wall"] = cpu / wall;
+        state.counters["exchanges"] = double(timings.exchanges);
         state.counters["answer_p50_ms"] = timings.latencyMedianMs;
         state.counters["answer_p99_ms"] = timings.latencyP99Ms;
         state.counters["cycle_p50_ms"] = timings.cycleMedianMs;
