@@ -5,8 +5,8 @@
 // a block of 1024 bytes) that returns data is an arrival; the first write to the
 // same descriptor after the latest arrival is the answer. Samples go into a fixed array: the watching
 // allocates nothing and takes no lock. Include it in one file per program, and
-// call MarkAnsweringThread() on the protocol thread: its own reads (the image
-// file's) are no arrivals.
+// call MarkAnsweringThread() on the protocol thread: its reads are arrivals only
+// from the descriptor the monitor reads (it reads the image file too).
 #pragma once
 
 #include <algorithm>
@@ -109,8 +109,8 @@ extern "C" ssize_t read(int fd, void* buffer, std::size_t count)
 {
     const ssize_t n = ::syscall(SYS_read, fd, buffer, count);
     auto& r = exchangetimings::TheRecorder();
-    if (n > 0 && count == exchangetimings::kMonitorBlockBytes && !exchangetimings::tAnsweringThread &&
-        r.bRecording.load(std::memory_order_relaxed))
+    if (n > 0 && count == exchangetimings::kMonitorBlockBytes && r.bRecording.load(std::memory_order_relaxed) &&
+        (!exchangetimings::tAnsweringThread || fd == r.portFd.load()))
     {
         r.portFd.store(fd);
         r.arrivalNs.store(exchangetimings::NowNs());

@@ -243,7 +243,7 @@ void CSerialLink::MarkPortDeleted()
 bool CSerialLink::MonitorInDelivery()
 {
     std::lock_guard lock(m_mutex);
-    return m_bMonitorInDelivery;
+    return m_bMonitorInDelivery || m_bDeliveryPending;
 }
 
 void CSerialLink::DeliverPending()
@@ -303,9 +303,82 @@ bool CSerialLink::RunMonitorDelivery(Delivery delivery)
     return true;
 }
 
-void CSerialLink::DeliverFromMonitor()
+void CSerialLink::DeliverFromMonitor(std::uint64_t generation)
 {
-    RunMonitorDelivery([](CSerialLink& link) { link.DeliverPending(); });
+    CDeliveryGate* gate;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding)
+            return;
+        gate = m_pGate;
+        if (gate != nullptr)
+        {
+            m_bDeliveryPending = true;
+            m_gatedDelivery.m_nGeneration = generation;
+        }
+    }
+    if (gate != nullptr)
+        gate->PostDelivery(m_gatedDelivery);
+    else
+        RunMonitorDelivery([](CSerialLink& link) { link.DeliverPending(); });
+}
+
+bool CSerialLink::DeliveryPending()
+{
+    std::lock_guard lock(m_mutex);
+    return m_bDeliveryPending;
+}
+
+void CSerialLink::WaitForDelivery()
+{
+    std::unique_lock lock(m_mutex);
+    m_bMonitorWaitsForDelivery = true;
+    m_deliveryDone.wait(lock, [this] { return !m_bDeliveryPending; });
+    m_bMonitorWaitsForDelivery = false;
+}
+
+void CSerialLink::FinishDelivery()
+{
+    std::lock_guard lock(m_mutex);
+    m_bDeliveryPending = false;
+    if (m_bMonitorWaitsForDelivery)
+        m_deliveryDone.notify_all();
+}
+
+bool CSerialLink::ReadWaiting(std::uint64_t generation)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding || m_pOwner == nullptr)
+            return false;
+    }
+    ssize_t n;
+    {
+        auto use = Use(generation);
+        if (!use)
+            return false;
+        n = ::read(use.fd(), m_waitingBlock, sizeof m_waitingBlock);
+    }
+    // Nothing there (EAGAIN), or an end the monitor's poll will see and report.
+    if (n <= 0)
+        return false;
+    StoreReceived(m_waitingBlock, int(n));
+    return true;
+}
+
+void CSerialLink::CGatedDelivery::Run()
+{
+    m_link.DeliverPending();
+    CDeliveryGate* gate;
+    {
+        std::lock_guard lock(m_link.m_mutex);
+        gate = m_link.m_pGate;
+    }
+    // Queued again rather than looped here, so steps posted meanwhile keep their turn.
+    if (gate != nullptr && m_link.ReadWaiting(m_nGeneration))
+        gate->PostDelivery(*this);
+    else
+        m_link.FinishDelivery();
 }
 
 void CSerialLink::ReportLostFromMonitor(int error, std::uint64_t generation)
