@@ -76,6 +76,7 @@ struct Summary
     double cycleMedianMs = 0;
     double cycleP99Ms = 0;
     std::size_t exchanges = 0;
+    std::int64_t lastAnswerNs = 0; // on the clock of NowNs()
 };
 
 inline double Percentile(std::vector<std::int64_t> values, double fraction)
@@ -97,6 +98,7 @@ inline Summary Summarise()
         cycle.push_back(r.answerNs[i] - r.answerNs[i - 1]);
     Summary s;
     s.exchanges = n;
+    s.lastAnswerNs = n > 0 ? r.answerNs[n - 1] : 0;
     s.latencyMedianMs = Percentile(latency, 0.5);
     s.latencyP99Ms = Percentile(latency, 0.99);
     s.cycleMedianMs = Percentile(cycle, 0.5);

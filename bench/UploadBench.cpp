@@ -274,6 +274,11 @@ void RunUpload(benchmark::State& state, bool paced)
         const double floor =
             (kPcBytes + kReceiverBytes) * byteTime + kResetPausesS + kClosingTonesS + kReceiverFunctionGapS;
         const auto timings = exchangetimings::Summarise();
+        // After the last request (for the closing header): that header, the
+        // file's commit, the reset and the tones.
+        const double tail = timings.lastAnswerNs ? double(exchangetimings::NowNs() - timings.lastAnswerNs) / 1e9 -
+                                                       std::chrono::duration<double>(SteadyClock::now() - ended).count()
+                                                 : 0.0;
         state.counters["wall_s"] = wall;
         state.counters["floor_s"] = floor;
         state.counters["wall_over_floor"] = wall / floor;
@@ -284,6 +289,8 @@ void RunUpload(benchmark::State& state, bool paced)
         state.counters["cycle_p50_ms"] = timings.cycleMedianMs;
         state.counters["cycle_p99_ms"] = timings.cycleP99Ms;
         state.counters["cycle_floor_ms"] = (2 + kPacketSize) * byteTime * 1e3;
+        state.counters["tail_s"] = tail;
+        state.counters["tail_floor_s"] = (1 + 3) * byteTime + kResetPausesS + kClosingTonesS;
         state.counters["deliveries"] = double(deliveries);
         state.counters["allocs_per_delivery"] = deliveries ? double(allocations) / double(deliveries) : 0.0;
         state.counters["allocs_per_packet"] = double(allocations) / kPackets;

@@ -159,6 +159,7 @@ bool CSerialLink::CloseDevice(bool byUser, std::uint64_t generation)
 int CSerialLink::WriteAll(const void* data, std::size_t length)
 {
     std::lock_guard writer(m_writeMutex);
+    m_nWrites.fetch_add(1, std::memory_order_relaxed);
     auto use = Use();
     if (!use)
         return EBADF;
@@ -368,14 +369,16 @@ bool CSerialLink::ReadWaiting(std::uint64_t generation)
 
 void CSerialLink::CGatedDelivery::Run()
 {
+    const std::uint64_t writesBefore = m_link.m_nWrites.load(std::memory_order_relaxed);
     m_link.DeliverPending();
+    const bool answered = m_link.m_nWrites.load(std::memory_order_relaxed) != writesBefore;
     CDeliveryGate* gate;
     {
         std::lock_guard lock(m_link.m_mutex);
         gate = m_link.m_pGate;
     }
     // Queued again rather than looped here, so steps posted meanwhile keep their turn.
-    if (gate != nullptr && m_link.ReadWaiting(m_nGeneration))
+    if (answered && gate != nullptr && m_link.ReadWaiting(m_nGeneration))
         gate->PostDelivery(*this);
     else
         m_link.FinishDelivery();

@@ -8,6 +8,7 @@
 #include "serial/DeliveryGate.h"
 #include "serial/RingBuffer.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -99,7 +100,8 @@ public:
     // run (DeliveryPending, WaitForDelivery). Run on the gate's thread, it goes on
     // with bytes that came while the owner handled the last ones, reading them
     // from the device of `generation` itself instead of handing the monitor a
-    // wake-up and waiting for its hand-over.
+    // wake-up and waiting for its hand-over. It looks only when the owner wrote
+    // something meanwhile: bytes come soon only as the answer to an answer.
     void DeliverFromMonitor(std::uint64_t generation);
     bool DeliveryPending();
     // Monitor thread: waits until the delivery it posted has run or was dropped.
@@ -153,6 +155,7 @@ private:
     int m_nWakeFd = -1;
 
     std::mutex m_writeMutex; // one writer at a time
+    std::atomic<std::uint64_t> m_nWrites{0};
 
     // Ring, owner and flags, read by deliveries.
     std::mutex m_mutex;
