@@ -7,11 +7,14 @@
 #include "ui/InfoPage.h"
 #include "ui/LinkSettings.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <unistd.h>
@@ -20,6 +23,38 @@ namespace
 {
 constexpr int kPathPortNumber = 2; // a device path given as --port becomes COM2
 constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+
+// The signals that end a run as Ctrl-C does. One the caller set to be ignored
+// (nohup, a background job of a script) stays ignored.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The page's deliveries pass through here on their way to the protocol thread,
+// so the runner knows when the receiver was last heard: stamped as a delivery
+// arrives and again once it has run, so the page's own pauses inside a step
+// never count as the receiver's silence.
+class CHeardGate : public CDeliveryGate
+{
+public:
+    explicit CHeardGate(CDeliveryGate& next) : m_next(next) {}
+    void RunDelivery(const std::function<void()>& delivery) override
+    {
+        Stamp();
+        m_next.RunDelivery(delivery);
+        Stamp();
+    }
+    void Stamp() { m_lastHeard = std::chrono::steady_clock::now().time_since_epoch().count(); }
+    // Seconds since the receiver was last heard (or since Stamp()).
+    double SilentSeconds() const
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point last{Clock::duration(m_lastHeard.load())};
+        return std::chrono::duration<double>(Clock::now() - last).count();
+    }
+
+private:
+    CDeliveryGate& m_next;
+    std::atomic<std::chrono::steady_clock::rep> m_lastHeard{0};
+};
 
 // What the page reports, read by the waiting main thread.
 struct CRunState
@@ -55,6 +90,17 @@ std::string CheckPortArgument(const std::string& port)
     return "not a port: \"" + port + "\" (use COM1, COM2, ... or a device path such as /dev/ttyUSB0)";
 }
 
+std::string CheckWaitSeconds(const std::string& text)
+{
+    // Seconds are counted as a double, so a large value waits that long instead
+    // of overflowing a clock's count.
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0)
+        return "not a time to wait: \"" + text + "\" (give a number of seconds greater than 0)";
+    return "";
+}
+
 int ResolvePortArgument(const std::string& port, std::string& error)
 {
     error = CheckPortArgument(port);
@@ -85,7 +131,7 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
 }
 
 TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageFactory& makePage,
-                                     const PageStart& start)
+                                     const PageStart& start, const PageEnd& end)
 {
     std::string error;
     const int portNumber = ResolvePortArgument(options.port, error);
@@ -98,13 +144,18 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // Signals are taken by this thread alone: block them before any thread starts.
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (const int signal : kEndingSignals)
+    {
+        struct sigaction current{};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&signals, signal);
+    }
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &signals, &previous);
 
     CRunState state;
     CProtocolThread thread;
+    CHeardGate heard(thread);
     CConsoleWindow::Options windowOptions;
     windowOptions.verbose = options.verbose;
     windowOptions.progressBar = isatty(STDERR_FILENO) != 0;
@@ -126,7 +177,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     thread.RunDelivery([&] {
         theLinkSettings = kInitialLinkSettings;
         theLinkSettings.portIndex = portNumber - 1;
-        page = makePage(&window, &thread);
+        page = makePage(&window, &heard);
         window.onTimer = [page](int id) { page->OnTimer(id); };
         page->OnInitDialog();
         page->OnActivatePage();
@@ -140,11 +191,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     {
         std::fprintf(stderr, "kavdm %s: waiting for the receiver on %s (%s)\n", m_strWhat.c_str(),
                      PortName(portNumber).c_str(), PortDevicePath(portNumber).c_str());
-        const auto deadline =
-            options.waitSeconds ? std::chrono::steady_clock::now() +
-                                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                          std::chrono::duration<double>(*options.waitSeconds))
-                                : std::chrono::steady_clock::time_point::max();
+        heard.Stamp();
         for (;;)
         {
             {
@@ -155,10 +202,13 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                     outcome = *state.ended ? TransferOutcome::Completed : TransferOutcome::Failed;
                     break;
                 }
-                if (!state.started && std::chrono::steady_clock::now() >= deadline)
+                // --wait bounds every silence of the receiver, not just the start.
+                if (options.waitSeconds && heard.SilentSeconds() >= *options.waitSeconds)
                 {
                     outcome = TransferOutcome::TimedOut;
-                    std::fprintf(stderr, "kavdm %s: the receiver did not start within %g seconds\n",
+                    std::fprintf(stderr,
+                                 state.started ? "\nkavdm %s: the receiver was silent for %g seconds\n"
+                                               : "kavdm %s: the receiver did not start within %g seconds\n",
                                  m_strWhat.c_str(), *options.waitSeconds);
                     break;
                 }
@@ -178,6 +228,8 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // The page goes on the protocol thread, taking the port with it.
     thread.RunDelivery([&] {
         window.onTimer = nullptr;
+        if (page && end)
+            end(*page);
         delete page; // its port goes with it
     });
     thread.Stop();
@@ -194,8 +246,10 @@ void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& wa
     command->add_option("--baud", transfer.baudRate, baudHelp)
         ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
         ->default_val(9600);
-    command->add_option("--wait", waitSeconds, "give up (exit 3) when the receiver has not started by then")
-        ->check(CLI::PositiveNumber)
+    command->add_option("--wait", waitSeconds,
+                        "give up (exit 3) when the receiver stays silent that long, before or during "
+                        "the transfer")
+        ->check(CheckWaitSeconds, "SECONDS > 0")
         ->type_name("SECONDS");
     command->add_flag("--verbose", transfer.verbose, "print the page's log lines");
     command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "

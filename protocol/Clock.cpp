@@ -43,6 +43,12 @@ void CRealClock::SleepUntil(TimePoint deadline)
     }
 }
 
+std::int64_t CRealClock::SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void CVirtualClock::Sleep(int milliseconds)
 {
     if (milliseconds > 0)

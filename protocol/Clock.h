@@ -34,6 +34,9 @@ public:
     {
         SleepUntil(event + std::chrono::milliseconds(milliseconds));
     }
+    // Milliseconds on a steady count that never jumps with the calendar, for
+    // short guard times between protocol steps.
+    virtual std::int64_t SteadyMs() { return std::int64_t(Now()) * 1000; }
 };
 
 class CRealClock : public CClock
@@ -42,6 +45,7 @@ public:
     std::time_t Now() override;
     void Sleep(int milliseconds) override;
     void SleepUntil(TimePoint deadline) override; // clock_nanosleep on CLOCK_MONOTONIC, absolute
+    std::int64_t SteadyMs() override;
 };
 
 // Time advances only through Sleep(), SleepUntil() and Advance(); nothing ever
@@ -53,6 +57,7 @@ public:
     std::time_t Now() override { return std::time_t(m_nowMs.load() / 1000); }
     void Sleep(int milliseconds) override;
     TimePoint SteadyNow() override { return TimePoint(std::chrono::milliseconds(m_nowMs.load())); }
+    std::int64_t SteadyMs() override { return m_nowMs.load(); }
     void Advance(int milliseconds) { m_nowMs += milliseconds; }
     // Milliseconds slept in total, to check the pauses a step made.
     std::int64_t SleptMs() const { return m_sleptMs.load(); }
