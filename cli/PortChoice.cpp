@@ -69,7 +69,7 @@ std::string ChoosePort(const std::string& linePort, std::string& error)
                 CSettingsFile::DefaultPath();
         return {};
     }
-    return port == "auto" ? AutoPort(ListSerialDevices(), error) : port;
+    return port;
 }
 
 int ChooseBaud(int lineBaud, std::string& error)

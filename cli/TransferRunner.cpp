@@ -82,6 +82,8 @@ std::string OutcomeText(TransferOutcome outcome)
         return "ended without completing";
     case TransferOutcome::NotStarted:
         return "not started";
+    case TransferOutcome::NoPort:
+        return "no port";
     case TransferOutcome::TimedOut:
         return "the receiver did not start in time";
     case TransferOutcome::Interrupted:
@@ -98,6 +100,8 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
         return kExitOk;
     case TransferOutcome::TimedOut:
         return kExitTimedOut;
+    case TransferOutcome::NoPort:
+        return kExitUsage;
     case TransferOutcome::Interrupted:
         return 128 + signal;
     case TransferOutcome::Failed:
@@ -110,10 +114,18 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
 TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageFactory& makePage,
                                      const PageStart& start)
 {
+    // No port anywhere, or a rate the settings file gets wrong, is a usage error.
     std::string error;
-    const std::string port = ChoosePort(options.port, error);
+    std::string port = ChoosePort(options.port, error);
     const int baudRate = port.empty() ? 0 : ChooseBaud(options.baudRate, error);
-    const int portNumber = baudRate == 0 ? 0 : ResolvePortArgument(port, error);
+    if (baudRate == 0)
+    {
+        std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
+        return TransferOutcome::NoPort;
+    }
+    if (port == "auto")
+        port = AutoPort(ListSerialDevices(), error);
+    const int portNumber = port.empty() ? 0 : ResolvePortArgument(port, error);
     CTransferLog log;
     if (portNumber == 0 || (!options.logPath.empty() && !log.Open(options.logPath, error)))
     {

@@ -30,6 +30,7 @@ enum class TransferOutcome
     Completed,   // the transfer ended complete
     Failed,      // the page reset without completing
     NotStarted,  // the port would not open or the page could not serve a receiver (reported)
+    NoPort,      // no port on the line, in the environment or the settings file (reported)
     TimedOut,    // --wait passed before the receiver started
     Interrupted, // SIGINT or SIGTERM
 };
@@ -63,5 +64,5 @@ private:
 
 // The outcome in words, for the log: "complete", "interrupted", ...
 std::string OutcomeText(TransferOutcome outcome);
-// The process exit code of an outcome: 0, 1, 3, or 128 + the signal.
+// The process exit code of an outcome: 0, 1, 2, 3, or 128 + the signal.
 int ExitCodeFor(TransferOutcome outcome, int signal);
