@@ -3,36 +3,43 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
-TEST(ProgressEstimateTest, GlidesFromABurstToTheSteadyRate)
+TEST(ProgressEstimateTest, GlidesOverABurstAndAStall)
 {
-    // A 20 s transfer of 200 KB at 10 KB/s, except that the first 0.5 s
-    // deliver 20 KB at once from the buffers; a figure every 0.1 s.
+    // 200 KB at 10 KB/s, a figure every 0.1 s: the first 0.5 s deliver 20 KB
+    // at once from the buffers, and the line stalls from 10 s to 12 s (the
+    // receiver busy between modules). The whole transfer takes 20.5 s.
     constexpr std::int64_t kTotal = 200000;
+    constexpr double kTrueTotal = 20.5;
     CProgressEstimate estimate;
-    std::optional<double> previousTotal;
-    double largestStep = 0;
-    for (int tick = 0; tick <= 200; ++tick)
+    std::int64_t done = 0;
+    std::optional<double> previous;
+    double largestStep = 0, beforeStall = 0, highest = 0;
+    for (int tick = 0; tick <= 210; ++tick)
     {
         const double seconds = tick * 0.1;
-        const std::int64_t done = seconds <= 0.5 ? std::int64_t(seconds * 40000)
-                                                 : std::min<std::int64_t>(20000 + std::int64_t((seconds - 0.5) * 9231), kTotal);
+        if (tick > 0 && !(seconds > 10.05 && seconds < 12.05))
+            done = std::min(done + (seconds <= 0.55 ? 4000 : 1000), kTotal);
         const auto remaining = estimate.Update(seconds, done, kTotal);
         if (seconds < CProgressEstimate::kMinEvidenceSeconds)
         {
-            EXPECT_FALSE(remaining) << "no figure before a second of evidence";
+            EXPECT_FALSE(remaining) << "a figure before a second of evidence, at " << seconds << " s";
             continue;
         }
-        ASSERT_TRUE(remaining);
+        ASSERT_TRUE(remaining) << seconds;
         const double total = seconds + *remaining;
-        if (previousTotal)
-            largestStep = std::max(largestStep, std::abs(total - *previousTotal));
-        previousTotal = total;
-        if (seconds >= 15)
-        {
-            EXPECT_NEAR(total, 20.0, 0.5) << "at " << seconds << " s";
-        }
+        if (previous)
+            largestStep = std::max(largestStep, std::abs(total - *previous));
+        previous = total;
+        if (tick == 100)
+            beforeStall = total;
+        if (tick >= 100)
+            highest = std::max(highest, total);
+        if (tick == 95)
+            EXPECT_NEAR(total, kTrueTotal - 2.0, 2.0) << "before the stall";
     }
-    EXPECT_LT(largestStep, 1.0);
+    EXPECT_LT(largestStep, 0.65) << "the shown total jumped in a tenth of a second";
+    EXPECT_LT(highest - beforeStall, 6.0) << "a 2 s stall pushed the estimate out by " << highest - beforeStall;
 }
