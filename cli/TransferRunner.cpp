@@ -6,7 +6,6 @@
 #include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
 #include "serial/PortNames.h"
-#include "serial/SerialPort.h"
 #include "ui/InfoPage.h"
 #include "ui/LinkSettings.h"
 
@@ -172,7 +171,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         page->OnActivatePage();
         page->SetBaudRate(baudRate);
         // A port that would not open was reported by the page; nothing can come.
-        ready = theSerialPort && theSerialPort->IsOpen() && start(*page);
+        ready = page->Line().IsOpen() && start(*page);
     });
 
     TransferOutcome outcome = TransferOutcome::NotStarted;
@@ -221,9 +220,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // The page goes on the protocol thread, taking the port with it.
     thread.RunDelivery([&] {
         window.onTimer = nullptr;
-        delete page;
-        delete theSerialPort;
-        theSerialPort = nullptr;
+        delete page; // its port goes with it
     });
     thread.Stop();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);

@@ -2,7 +2,6 @@
 
 #include "image/ImageLoader.h"
 #include "protocol/Clock.h"
-#include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
@@ -14,10 +13,10 @@ constexpr int kLoadPauseMs = 100;        // before an image is loaded
 constexpr int kResetSettleMs = 500;      // the reset lets the line settle before closing the port
 } // namespace
 
-CDownloadPage::CDownloadPage(CPageWindow* window, CDeliveryGate* gate)
-    : CInfoPage(window, gate), m_steps(window)
+CDownloadPage::CDownloadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line)
+    : CInfoPage(window, gate, line), m_steps(window)
 {
-    ReopenPort(false);
+    m_pLine->Reopen(theLinkSettings.openBaudRate);
 }
 
 CDownloadPage::~CDownloadPage() = default;
@@ -117,8 +116,7 @@ void CDownloadPage::OnBrowse(const std::string& path)
     ShowInfo("Remember to power the IRD standby and then on!");
     m_pWindow->SetText(IDC_FILE_LOCATION, m_strFilePath);
     m_nState = WaitReady;
-    if (theSerialPort)
-        theSerialPort->Purge();
+    m_pLine->Purge();
     m_steps.Light(2);
 }
 

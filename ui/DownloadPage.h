@@ -1,6 +1,6 @@
 // The DOWNLOAD page: the user picks a BIN or STB image, the receiver is powered
 // on, and from then on the receiver drives the transfer through OnReceive (the
-// download engine, protocol/DownloadEngine.cpp). The page shows its course on
+// download engine, ui/DownloadEngine.cpp). The page shows its course on
 // the window layer: step texts, animation, Packet/Module/Total bars, estimated
 // and current time, module-kind check boxes and the message log.
 //
@@ -29,8 +29,9 @@ public:
         SendingData = 10,
     };
 
-    // Re-creates theSerialPort from theLinkSettings, owned by this page.
-    CDownloadPage(CPageWindow* window, CDeliveryGate* gate);
+    // Reopens the line (re-creates theSerialPort from theLinkSettings, owned by
+    // this page, unless another `line` is given: see CInfoPage).
+    CDownloadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line = nullptr);
     ~CDownloadPage() override;
 
     bool OnInitDialog() override;
@@ -76,7 +77,7 @@ protected:
     void SendDataPacket(const std::uint8_t* buffer);
 
 private:
-    // The engine's steps (protocol/DownloadEngine.cpp).
+    // The engine's steps (ui/DownloadEngine.cpp).
     void HandleDelivery(const std::uint8_t* data, int length);
     void OnWaitReady(const std::uint8_t* data, int length);
     void OnWaitFunction(std::uint8_t first);

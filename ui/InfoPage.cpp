@@ -1,11 +1,12 @@
 #include "ui/InfoPage.h"
 
+#include "protocol/Clock.h"
 #include "serial/PortNames.h"
 #include "serial/SerialErrorHints.h"
-#include "protocol/Clock.h"
 #include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
+#include "ui/PortLine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,8 +18,9 @@ namespace
 constexpr std::uint8_t kByteSize = 8;
 constexpr std::uint8_t kOneStopBit = 0;
 constexpr std::uint8_t kNoParity = 0;
+} // namespace
 
-std::string PortReason(const CSerialPort& port)
+std::string PortFailureReason(const CSerialPort& port)
 {
     std::string detail = port.LastErrorText();
     const std::string hint = port.LastErrorHint();
@@ -26,14 +28,17 @@ std::string PortReason(const CSerialPort& port)
         detail += detail.empty() ? hint : "\n" + hint;
     return detail;
 }
-} // namespace
 
 int ProgressScaleFor(std::int64_t totalBytes)
 {
     return int(std::max<std::int64_t>(totalBytes / 65536, 1) + 1);
 }
 
-CInfoPage::CInfoPage(CPageWindow* window, CDeliveryGate* gate) : m_pWindow(window), m_pGate(gate) {}
+CInfoPage::CInfoPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line)
+    : m_pWindow(window), m_pGate(gate), m_pOwnLine(line ? nullptr : std::make_unique<CPortLine>(*this)),
+      m_pLine(line ? line : m_pOwnLine.get())
+{
+}
 
 CInfoPage::~CInfoPage()
 {
@@ -50,18 +55,15 @@ bool CInfoPage::OnInitDialog()
     AddLog("Dialog initial");
     AddLog("Initial crc table");
     BuildCrcTable();
-    if (!theSerialPort)
-    {
+    const CPageLine::OpenResult opened = m_pLine->Open();
+    if (opened.created)
         AddLog("serial port create");
-        theSerialPort = new CForwardingSerialPort(this, m_pGate);
-        if (theSerialPort->Open() != 1)
-        {
-            SetNextBoxDetail(PortReason(*theSerialPort));
-            ShowError("ERROR : Comm port open error!");
-            return false;
-        }
+    if (!opened.ok())
+    {
+        SetNextBoxDetail(opened.error);
+        ShowError("ERROR : Comm port open error!");
+        return false;
     }
-    theSerialPort->Purge();
     return true;
 }
 
@@ -70,10 +72,8 @@ void CInfoPage::OnActivatePage()
     AddLog("Serial active change");
     m_nPendingByte = -1;
     if (theSerialPort)
-    {
         theSerialPort->SetOwner(this);
-        theSerialPort->Purge();
-    }
+    m_pLine->Purge();
 }
 
 void CInfoPage::ResetState()
@@ -81,10 +81,8 @@ void CInfoPage::ResetState()
     AddLog("State Reset");
     m_nPendingByte = -1;
     if (theSerialPort)
-    {
         theSerialPort->SetOwner(this);
-        theSerialPort->Purge();
-    }
+    m_pLine->Purge();
 }
 
 void CInfoPage::OnReceive(const char* data, int length)
@@ -220,7 +218,7 @@ int CInfoPage::ReopenPort(bool announce)
         return 1;
     }
     const std::string text = "ERROR: Cannot open COM" + std::to_string(portNumber) + " port!";
-    const std::string reason = PortReason(*theSerialPort);
+    const std::string reason = PortFailureReason(*theSerialPort);
     if (m_bQuietOpenFailure)
     {
         AddLog(reason.empty() ? text : text + " " + reason);
@@ -236,14 +234,12 @@ void CInfoPage::ReopenAtRestingRate()
     static constexpr int kRestingBaudRate = 9600;
     static constexpr int kBeforeReopenMs = 10;  // between closing and reopening
     static constexpr int kAfterReopenMs = 100;  // before purging the reopened port
-    delete theSerialPort;
-    theSerialPort = nullptr;
+    m_pLine->Close();
     theLinkSettings.openBaudRate = kRestingBaudRate;
     theClock().Sleep(kBeforeReopenMs);
-    ReopenPort(false);
+    m_pLine->Reopen(kRestingBaudRate);
     theClock().Sleep(kAfterReopenMs);
-    if (theSerialPort)
-        theSerialPort->Purge();
+    m_pLine->Purge();
 }
 
 void CInfoPage::ChangePort(int index)

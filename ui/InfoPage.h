@@ -24,21 +24,26 @@
 
 #include "protocol/WireFormat.h"
 #include "serial/SerialOwner.h"
+#include "ui/PageLine.h"
 #include "ui/PageWindow.h"
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 
 class CDeliveryGate;
+class CSerialPort;
 
 class CInfoPage : public CSerialOwner
 {
 public:
     // `window` draws the page (it must outlive the page); `gate` is where the
     // page's ports run their deliveries: the protocol thread, or nullptr when
-    // the caller (a unit test) calls OnReceive itself.
-    CInfoPage(CPageWindow* window, CDeliveryGate* gate);
+    // the caller (a unit test) calls OnReceive itself. `line` is what the
+    // page sends over (it must outlive the page); nullptr: the serial port
+    // object, through a CPortLine of the page's own.
+    CInfoPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line = nullptr);
     // The page window is destroyed: deletes theSerialPort, whoever owns it.
     ~CInfoPage() override;
 
@@ -97,6 +102,7 @@ public:
     int TimerCode() const { return m_nTimerCode; }
     CPageWindow* Window() const { return m_pWindow; }
     CDeliveryGate* Gate() const { return m_pGate; }
+    CPageLine& Line() const { return *m_pLine; }
 
 protected:
     // The data length of a module by its header; logs "Program length : %d "
@@ -112,6 +118,13 @@ protected:
     // open); the base ShowInfo/ShowError hand it to the window and clear it.
     void SetNextBoxDetail(const std::string& detail) { m_strBoxDetail = detail; }
 
+    // The engines' sends, through the page's line.
+    void SendByte(std::uint8_t byte) { m_pLine->SendByte(byte); }
+    void SendBlock(const void* data, std::uint32_t length)
+    {
+        m_pLine->Send(static_cast<const std::uint8_t*>(data), length);
+    }
+
     // A lone first byte of a two-byte message ('P' without its letter) kept
     // until the next delivery, which is then handled as if it had come whole
     // (for a 'P', only when that delivery begins with a status letter).
@@ -124,6 +137,8 @@ protected:
 
     CPageWindow* m_pWindow;
     CDeliveryGate* m_pGate;
+    std::unique_ptr<CPageLine> m_pOwnLine; // the port line, when no other line was given
+    CPageLine* m_pLine;
 
     // Members shared by the transfer engines.
     int m_nState = 0;
@@ -144,6 +159,10 @@ private:
 
     std::string m_strBoxDetail;
 };
+
+// Why `port` would not open: the system's reason and, when one is known, a
+// hint at what to do.
+std::string PortFailureReason(const CSerialPort& port);
 
 // The scale that maps byte counts onto a progress bar's 16-bit range:
 // max(total / 65536, 1) + 1, so at least 2.

@@ -1,7 +1,6 @@
 #include "ui/UploadPage.h"
 
 #include "protocol/Clock.h"
-#include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
@@ -19,7 +18,10 @@ bool FileExists(const std::string& path)
 }
 } // namespace
 
-CUploadPage::CUploadPage(CPageWindow* window, CDeliveryGate* gate) : CInfoPage(window, gate), m_steps(window) {}
+CUploadPage::CUploadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line)
+    : CInfoPage(window, gate, line), m_steps(window)
+{
+}
 
 // m_outFile keeps an unfinished upload's data as .partial when it goes.
 CUploadPage::~CUploadPage() = default;

@@ -1,6 +1,6 @@
 // The UPLOAD page: the user picks the BIN file to read the receiver into, the
 // receiver is powered on, and from then on the receiver drives the transfer
-// through OnReceive (the upload engine, protocol/UploadEngine.cpp). The page
+// through OnReceive (the upload engine, ui/UploadEngine.cpp). The page
 // asks for each module header and each packet, checks each packet's CRC-32 and
 // writes the modules into the file, showing the course on the window layer:
 // step texts, animation, Packet/Module/Total bars, estimated and current time
@@ -57,7 +57,7 @@ public:
     static constexpr int kModuleHeaderBytes = 3;
 
     // Does not touch the port: the page becomes its owner when its tab is selected.
-    CUploadPage(CPageWindow* window, CDeliveryGate* gate);
+    CUploadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line = nullptr);
     ~CUploadPage() override;
 
     bool OnInitDialog() override;
@@ -97,7 +97,7 @@ public:
     bool IsOutputOpen() const { return m_outFile.IsOpen(); }
 
 private:
-    // The engine's steps (protocol/UploadEngine.cpp).
+    // The engine's steps (ui/UploadEngine.cpp).
     bool IsReceiverErrorReport(const std::uint8_t* data, int length) const;
     void OnWaitReady(const std::uint8_t* data, int length);
     void OnWaitFunction(std::uint8_t first);

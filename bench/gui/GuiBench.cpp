@@ -4,7 +4,7 @@
 // - the window thread during a 1 MB download against the simulated receiver:
 //   a 1 ms timer probe records the longest gap between its ticks, i.e. the
 //   longest time the window thread was kept from its event loop.
-#include "tests/gui/GuiTestSupport.h"
+#include "GuiTestSupport.h"
 
 #include "image/ModuleKind.h"
 #include "support/TestSupport.h"

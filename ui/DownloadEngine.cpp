@@ -3,7 +3,6 @@
 // page is in, answered on the line, and shown on the page.
 #include "image/ImageScan.h"
 #include "protocol/Clock.h"
-#include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/DownloadPage.h"
 #include "ui/DurationText.h"
@@ -22,18 +21,6 @@ constexpr int kCrcBytePauseMs = 1;    // after each CRC byte
 constexpr int kHalfPacket = kPacketDataSize / 2;
 constexpr int kHeaderFillBytes = kHeaderBlockSize - kModuleHeaderSize;
 constexpr int kEstimateEveryPackets = 4;
-
-void SendByte(std::uint8_t byte)
-{
-    if (theSerialPort)
-        theSerialPort->WriteByte(byte);
-}
-
-void SendBlock(const void* data, std::uint32_t length)
-{
-    if (theSerialPort)
-        theSerialPort->Write(data, length);
-}
 } // namespace
 
 void CDownloadPage::OnReceive(const char* data, int length)
@@ -122,7 +109,7 @@ void CDownloadPage::OnWaitReady(const std::uint8_t* data, int length)
         {
             SendByte(std::uint8_t(code));
             theClock().Sleep(kReopenPauseMs);
-            ReopenPort(false);
+            m_pLine->Reopen(theLinkSettings.openBaudRate);
             theClock().Sleep(kReopenPauseMs);
         }
         return;
@@ -266,8 +253,7 @@ void CDownloadPage::OnWaitHeaderRequest(std::uint8_t first)
     ShowInfo("Download Complete");
     m_bTransferCompleted = true;
     ResetState();
-    if (theSerialPort)
-        theSerialPort->Purge();
+    m_pLine->Purge();
 }
 
 void CDownloadPage::OnSendingData(const std::uint8_t* data)

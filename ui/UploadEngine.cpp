@@ -4,7 +4,6 @@
 // the page time-out. Packets are collected in place in m_receiveBuffer and
 // their data goes to the output file with one write each.
 #include "protocol/Clock.h"
-#include "serial/SerialPort.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
@@ -29,12 +28,6 @@ constexpr int kFirmwareByte = 31;
 constexpr int kDigitalByte = 32;
 constexpr int kFlashByte = 33;
 constexpr int kModuleSizeOffset = 36; // 32-bit little-endian
-
-void SendByte(std::uint8_t byte)
-{
-    if (theSerialPort)
-        theSerialPort->WriteByte(byte);
-}
 
 std::string Hex(unsigned value)
 {
@@ -452,8 +445,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request retransmission (" + std::to_string(m_nPacketNumber) + ")");
         theBytesLeft = kPacketSize;
         std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
-        if (theSerialPort)
-            theSerialPort->Purge(); // what is left of the broken packet
+        m_pLine->Purge(); // what is left of the broken packet
         m_pWindow->SetPos(IDC_PACKET_BAR, 0);
         StopTimer();
         RequestPacket();
@@ -464,8 +456,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request module header");
         theBytesLeft = kModuleHeaderBytes;
         m_nRepeatBytesToDrop = 0; // the purge drops what was left of it
-        if (theSerialPort)
-            theSerialPort->Purge();
+        m_pLine->Purge();
         StopTimer();
         RequestModuleHeader();
         return;
