@@ -38,7 +38,9 @@ TEST(ProgressEstimateTest, GlidesOverABurstAndAStall)
         if (tick >= 100)
             highest = std::max(highest, total);
         if (tick == 95)
+        {
             EXPECT_NEAR(total, kTrueTotal - 2.0, 2.0) << "before the stall";
+        }
     }
     EXPECT_LT(largestStep, 0.65) << "the shown total jumped in a tenth of a second";
     EXPECT_LT(highest - beforeStall, 6.0) << "a 2 s stall pushed the estimate out by " << highest - beforeStall;
