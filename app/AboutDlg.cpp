@@ -2,7 +2,7 @@
 
 #include "Version.h"
 #include "ui/qt/DialogUnits.h"
-#include "ui/qt/Pictures.h"
+#include "ui/qt/PictureLabel.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -16,8 +16,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     const CDialogUnits units(font());
     setFixedSize(units.Size(217, 55));
 
-    auto* icon = new QLabel(this);
-    icon->setPixmap(QPixmap::fromImage(Pictures::IconImage(32)));
+    auto* icon =
+        new CPictureLabel([](const Pictures::Look& look) { return Pictures::IconImage(32, look); }, this);
     icon->setGeometry(units.X(11), units.Y(17), 32, 32);
 
     auto* name = new QLabel(QStringLiteral("Kavronel Download Manager"), this);

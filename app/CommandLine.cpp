@@ -1,80 +1,169 @@
 #include "app/CommandLine.h"
 
-#include <cctype>
+#include "Version.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cstring>
 
 namespace
 {
 // "--com3" -> 3; 0 when the argument is not a port option.
-int PortOptionNumber(const std::string& name)
+int PortOptionNumber(const QString& name)
 {
-    static const std::string kPrefix = "--com";
-    if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0)
+    static const QString kPrefix = QStringLiteral("--com");
+    if (name.size() <= kPrefix.size() || !name.startsWith(kPrefix))
         return 0;
-    int number = 0;
-    for (size_t i = kPrefix.size(); i < name.size(); ++i)
-    {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])) || number > 1000)
-            return 0;
-        number = number * 10 + (name[i] - '0');
-    }
-    return number;
+    bool isNumber = false;
+    const QString digits = name.mid(kPrefix.size());
+    const int number = digits.size() <= 4 && digits.front().isDigit() ? digits.toInt(&isNumber) : 0;
+    return isNumber ? number : 0;
 }
-} // namespace
 
-GuiOptions ParseGuiOptions(const std::vector<std::string>& arguments)
+// The options QCommandLineParser knows. --comN takes any port number, which
+// the parser cannot express: those are taken out before it runs, and the
+// option "comN" only documents them.
+struct Parser
 {
-    GuiOptions options;
-    for (size_t i = 0; i < arguments.size(); ++i)
+    QCommandLineParser parser;
+    QCommandLineOption demo{
+        QStringLiteral("demo"),
+        QStringLiteral("Run on the built-in simulated receiver (as COM2), with a Demo menu.")};
+    QCommandLineOption ports{
+        QStringLiteral("comN"),
+        QStringLiteral("Use PATH (a device such as /dev/ttyUSB0, or a URL such as "
+                       "rfc2217://host:port) for COMn in this run, e.g. --com3 /dev/ttyUSB0."),
+        QStringLiteral("PATH")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Print this help and exit.")};
+    QCommandLineOption version{{QStringLiteral("V"), QStringLiteral("version")},
+                               QStringLiteral("Print the version and exit.")};
+
+    Parser()
     {
-        const std::string& argument = arguments[i];
-        if (argument == "--demo")
+        parser.setApplicationDescription(
+            QStringLiteral("Kavronel Download Manager: sends BIN and STB images to the receiver over a serial\n"
+                           "line and reads its memory back. COM1..COM4 are /dev/ttyS0..3 unless mapped: --comN,\n"
+                           "then KAVDM_COMn=PATH, then the choice made in Menu > Port Settings (kept in\n"
+                           "~/.config/kavdm/kavdm.conf)."));
+        parser.addOption(help);
+        parser.addOption(version);
+        parser.addOption(demo);
+        parser.addOption(ports);
+        parser.addPositionalArgument(QStringLiteral("image"),
+                                     QStringLiteral("A BIN or STB image to load on the DOWNLOAD page."),
+                                     QStringLiteral("[image]"));
+    }
+};
+
+// Takes the --comN PATH and --comN=PATH pairs out of `arguments` (up to a
+// lone "--") into `options`. False with options.strError set when one is wrong.
+bool TakePortOptions(QStringList& arguments, GuiOptions& options)
+{
+    QStringList rest;
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+    {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--"))
         {
-            options.bDemo = true;
-            continue;
+            rest += arguments.mid(i);
+            break;
         }
-        if (argument == "--help" || argument == "-h")
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        const QString name = equals < 0 ? argument : argument.left(equals);
+        if (!name.startsWith(QLatin1String("--com")) || name == QLatin1String("--comN"))
         {
-            options.bHelp = true;
+            rest << argument;
             continue;
-        }
-        std::string name = argument;
-        std::string value;
-        bool hasValue = false;
-        if (const size_t equals = argument.find('='); equals != std::string::npos)
-        {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-            hasValue = true;
         }
         const int port = PortOptionNumber(name);
         if (port <= 0)
         {
-            options.strError = "unknown option: " + argument;
-            return options;
+            options.strError =
+                "unknown option: " + argument.toStdString() + " (the port number is 1 or more)";
+            return false;
         }
-        if (!hasValue)
-        {
-            if (i + 1 >= arguments.size())
-            {
-                options.strError = name + " needs a device path";
-                return options;
-            }
+        QString value;
+        if (equals >= 0)
+            value = argument.mid(equals + 1);
+        else if (i + 1 < arguments.size())
             value = arguments[++i];
-        }
-        if (value.empty())
+        if (value.isEmpty())
         {
-            options.strError = name + " needs a device path";
-            return options;
+            options.strError = name.toStdString() + " needs a device path";
+            return false;
         }
-        options.portDevices[port] = value;
+        options.portDevices[port] = value.toStdString();
+    }
+    arguments = rest;
+    return true;
+}
+
+QString AbsoluteImagePath(const QString& argument)
+{
+    // A launcher may hand over a file:// URL instead of a path.
+    const QString path =
+        argument.startsWith(QLatin1String("file:")) ? QUrl(argument).toLocalFile() : argument;
+    return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+}
+} // namespace
+
+GuiOptions ParseGuiOptions(const QStringList& arguments)
+{
+    GuiOptions options;
+    QStringList rest = arguments;
+    if (!TakePortOptions(rest, options))
+        return options;
+    Parser p;
+    rest.prepend(QStringLiteral("kavdm-gui"));
+    const bool parsed = p.parser.parse(rest);
+    options.bHelp = p.parser.isSet(p.help);
+    options.bVersion = p.parser.isSet(p.version);
+    if (!parsed)
+    {
+        options.strError = p.parser.errorText().toStdString();
+        return options;
+    }
+    if (p.parser.isSet(p.ports))
+    {
+        options.strError = "--comN: N is the port number, e.g. --com3 /dev/ttyUSB0";
+        return options;
+    }
+    options.bDemo = p.parser.isSet(p.demo);
+    const QStringList images = p.parser.positionalArguments();
+    if (images.size() > 1)
+    {
+        options.strError = "one image at a time: " + images.join(QLatin1Char(' ')).toStdString();
+        return options;
+    }
+    if (!images.isEmpty())
+    {
+        options.strImage = AbsoluteImagePath(images.front());
+        if (options.strImage.isEmpty())
+            options.strError = "not a file: " + images.front().toStdString();
     }
     return options;
 }
 
-const char* GuiUsage()
+QString GuiHelpText()
 {
-    return "Usage: kavdm-gui [--demo] [--comN PATH]...\n"
-           "  --demo        run on the built-in simulated receiver (COM2), with a Demo menu\n"
-           "  --comN PATH   use the device PATH for COMn (e.g. --com3 /dev/ttyUSB0)\n"
-           "Without options COM1..COM4 are /dev/ttyS0..3 unless KAVDM_COMn names another device.\n";
+    Parser p;
+    return p.parser.helpText();
+}
+
+bool AsksOnlyForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        for (const char* option : {"-h", "--help", "-V", "--version"})
+        {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
 }

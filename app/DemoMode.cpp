@@ -187,8 +187,7 @@ void CDemoMode::PowerOff()
 
 void CDemoMode::AddLine(const QString& line)
 {
-    m_log.insertRows(0, 1);
-    m_log.setData(m_log.index(0), line);
+    m_log.Add(line);
 }
 
 void CDemoMode::Tell(const std::string& text)

@@ -6,10 +6,10 @@
 #pragma once
 
 #include "receiver/SimulatedReceiver.h"
+#include "ui/qt/TimedLog.h"
 
 #include <QObject>
 #include <QString>
-#include <QStringListModel>
 
 #include <functional>
 #include <string>
@@ -51,7 +51,7 @@ public:
     // Where the shipped sample images are (made on first use when the program
     // runs from a folder that has none).
     QString SamplesFolder() const { return m_strSamples; }
-    QStringListModel* LogModel() { return &m_log; }
+    CTimedLog* LogModel() { return &m_log; }
     CSimulatedReceiver& Receiver() { return m_receiver; }
     // The end of the last session, as the receiver reported it.
     QString LastResult() const { return m_strLastResult; }
@@ -67,7 +67,7 @@ private:
     CSimulatedReceiver m_receiver;
     CMessageBoxBroker* m_pBroker = nullptr;
     CLumView* m_pView = nullptr; // the form, for the chosen baud rate
-    QStringListModel m_log;
+    CTimedLog m_log;
     QString m_strSamples;
     QString m_strLastResult;
     std::string m_strFault;

@@ -10,6 +10,7 @@
 #include "ui/qt/FileChooser.h"
 #include "ui/qt/MessageBoxBroker.h"
 
+#include <map>
 #include <memory>
 
 class CMainFrame;
@@ -39,6 +40,9 @@ public:
     CDemoMode* Demo() const { return m_pDemo.get(); }
 
 private:
+    // Port numbers this run takes from an option, the environment or demo mode.
+    std::map<int, QString> PortOverrides() const;
+
     GuiOptions m_options;
     CProtocolThread m_protocol;
     CMessageBoxBroker m_broker;

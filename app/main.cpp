@@ -1,12 +1,12 @@
 // kavdm-gui: the desktop application of the download manager.
 #include "app/CommandLine.h"
 #include "app/LumApp.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 
 #include <cstdio>
-#include <cstring>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,32 +48,27 @@ void QuitOnSignals(QApplication& application)
 
 int main(int argc, char** argv)
 {
-    // Help needs no display.
-    for (int i = 1; i < argc; ++i)
+    // Help and the version need no display: answered before the window system
+    // is touched.
+    if (AsksOnlyForText(argc, argv))
     {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-        {
-            std::fputs(GuiUsage(), stdout);
-            return 0;
-        }
+        QCoreApplication core(argc, argv);
+        const GuiOptions options = ParseGuiOptions(QCoreApplication::arguments().mid(1));
+        if (options.bVersion && !options.bHelp)
+            std::printf("kavdm-gui %s\n", kKavdmVersion);
+        else
+            std::fputs(qPrintable(GuiHelpText()), stdout);
+        return 0;
     }
     QApplication application(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("kavdm-gui"));
     QuitOnSignals(application);
 
-    // QApplication has taken its own options out of argv by now.
-    std::vector<std::string> arguments;
-    for (const QString& argument : QCoreApplication::arguments().mid(1))
-        arguments.push_back(argument.toStdString());
-    const GuiOptions options = ParseGuiOptions(arguments);
-    if (options.bHelp)
-    {
-        std::fputs(GuiUsage(), stdout);
-        return 0;
-    }
+    // QApplication has taken its own options out of the arguments by now.
+    const GuiOptions options = ParseGuiOptions(QCoreApplication::arguments().mid(1));
     if (!options.strError.empty())
     {
-        std::fprintf(stderr, "kavdm-gui: %s\n%s", options.strError.c_str(), GuiUsage());
+        std::fprintf(stderr, "kavdm-gui: %s\nTry 'kavdm-gui --help'.\n", options.strError.c_str());
         return 2;
     }
 

@@ -47,6 +47,7 @@ check_package(kavdm-gui
   usr/share/icons/hicolor/48x48/apps/kavdm.png
   usr/share/icons/hicolor/256x256/apps/kavdm.png
   usr/share/metainfo/org.kavronel.DownloadManager.metainfo.xml
+  usr/share/mime/packages/kavdm.xml
   usr/share/doc/kavdm-gui/copyright)
 
 if(kavdm_depends MATCHES "qt|Qt|libgl|libx")

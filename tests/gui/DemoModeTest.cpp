@@ -10,8 +10,10 @@
 #include "ui/ControlIds.h"
 #include "ui/UploadPage.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,6 +43,46 @@ int TotalBarPercent(CPageWidget* page)
 {
     QProgressBar* bar = page->ControlAs<QProgressBar>(IDC_TOTAL_BAR);
     return bar->maximum() > 0 ? bar->value() * 100 / bar->maximum() : 0;
+}
+
+// The DOWNLOAD page of a demo run, a third into a download at 115200 baud.
+bool DownloadUnderWay(AppUnderTest& t)
+{
+    CDemoMode* demo = t.app->Demo();
+    t.View()->BaudRateBox()->setCurrentIndex(4);
+    t.View()->OpenImage(demo->SamplesFolder() + "/demo-firmware.stb");
+    if (!QTest::qWaitFor([&]
+                         { return t.boxes->Count("Remember to power the IRD standby and then on!") == 1; }))
+        return false;
+    demo->SetPaced(true);
+    return demo->PowerOn(ReceiverRole::Download) &&
+           QTest::qWaitFor([&] { return TotalBarPercent(t.Page(1)) >= 35; }, 30000);
+}
+
+QPalette DarkPalette()
+{
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor base(35, 35, 35);
+    const QColor text(235, 235, 235);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::Light, QColor(90, 90, 90));
+    dark.setColor(QPalette::Midlight, QColor(75, 75, 75));
+    dark.setColor(QPalette::Mid, QColor(100, 100, 100));
+    dark.setColor(QPalette::Dark, QColor(25, 25, 25));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+    return dark;
 }
 } // namespace
 
@@ -168,6 +210,40 @@ private slots:
         for (const char* name : {"information.png", "download.png", "download-transfer.png", "upload.png",
                                  "upload-transfer.png", "about.png"})
             QVERIFY(!QImage(ScreenshotFolder() + "/" + name).isNull());
+    }
+
+    // Run with QT_SCALE_FACTOR=2 (its own test): the window and its pictures
+    // at twice the pixels.
+    void screenshotAtScaleTwo()
+    {
+        if (qApp->devicePixelRatio() < 2)
+            QSKIP("needs QT_SCALE_FACTOR=2");
+        GuiOptions options;
+        options.bDemo = true;
+        AppUnderTest t(options);
+        QVERIFY(t.Start());
+        QVERIFY(DownloadUnderWay(t));
+        const QPixmap shot = t.Frame()->grab();
+        QCOMPARE(shot.devicePixelRatio(), 2.0);
+        QCOMPARE(shot.size(), t.Frame()->size() * 2);
+        QCOMPARE(t.View()->findChild<QLabel*>("logo")->pixmap().devicePixelRatio(), 2.0);
+        QVERIFY(shot.save(ScreenshotFolder() + "/download-transfer-scale2.png"));
+        t.app->ExitInstance();
+    }
+
+    void screenshotInADarkPalette()
+    {
+        const QPalette light = QApplication::palette();
+        QApplication::setPalette(DarkPalette());
+        GuiOptions options;
+        options.bDemo = true;
+        AppUnderTest t(options);
+        QVERIFY(t.Start());
+        QVERIFY(Save(t.Frame(), "information-dark.png"));
+        QVERIFY(DownloadUnderWay(t));
+        QVERIFY(Save(t.Frame(), "download-transfer-dark.png"));
+        t.app->ExitInstance();
+        QApplication::setPalette(light);
     }
 };
 

@@ -156,10 +156,22 @@ private:
 #include "ui/qt/LumView.h"
 #include "ui/qt/PageWidget.h"
 
+#include <QTemporaryDir>
+
 #include <atomic>
 
 namespace guitest
 {
+// Each test program keeps its settings file (XDG_CONFIG_HOME) in a folder of
+// its own that starts empty, never in the user's.
+inline QString UseOwnConfigFolder()
+{
+    static QTemporaryDir folder;
+    static const bool set = qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
+    (void)set;
+    return folder.path();
+}
+
 // The whole application with recorded boxes and scripted file dialogs.
 struct AppUnderTest
 {
@@ -169,6 +181,7 @@ struct AppUnderTest
 
     explicit AppUnderTest(GuiOptions options = {}, bool autoClose = true)
     {
+        UseOwnConfigFolder();
         theLinkSettings = kInitialLinkSettings; // every run starts with COM2 at 9600
         boxes->bAutoClose = autoClose;
         app = std::make_unique<CLumApp>(options, std::make_unique<CRecordingPresenter>(boxes),

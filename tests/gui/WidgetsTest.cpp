@@ -367,7 +367,7 @@ private slots:
         QVERIFY(!ParseGuiOptions({"--com0", "/dev/x"}).strError.empty());
         QVERIFY(!ParseGuiOptions({"--comX", "/dev/x"}).strError.empty());
         QVERIFY(!ParseGuiOptions({"--com2="}).strError.empty());
-        QVERIFY(!ParseGuiOptions({"image.bin"}).strError.empty());
+        QVERIFY(!ParseGuiOptions({"a.bin", "b.bin"}).strError.empty());
         QVERIFY(ParseGuiOptions({}).portDevices.empty());
     }
 };

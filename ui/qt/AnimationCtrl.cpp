@@ -6,11 +6,18 @@
 
 CAnimationCtrl::CAnimationCtrl(QWidget* parent) : QWidget(parent)
 {
-    m_frames.reserve(Pictures::kAnimationFrameCount);
-    for (int i = 0; i < Pictures::kAnimationFrameCount; ++i)
-        m_frames.push_back(Pictures::AnimationFrame(i));
+    DrawFrames();
     m_timer.setInterval(Pictures::kAnimationFrameMs);
     connect(&m_timer, &QTimer::timeout, this, &CAnimationCtrl::OnTick);
+}
+
+void CAnimationCtrl::DrawFrames()
+{
+    m_look = Pictures::LookOf(this);
+    m_frames.clear();
+    m_frames.reserve(Pictures::kAnimationFrameCount);
+    for (int i = 0; i < Pictures::kAnimationFrameCount; ++i)
+        m_frames.push_back(Pictures::AnimationFrame(i, m_look));
 }
 
 void CAnimationCtrl::Play(int repeat, int first, int last)
@@ -50,15 +57,19 @@ void CAnimationCtrl::OnTick()
 
 void CAnimationCtrl::paintEvent(QPaintEvent* /*event*/)
 {
+    if (Pictures::LookOf(this) != m_look)
+        DrawFrames(); // another screen or palette than the frames were drawn for
     if (m_frames.empty())
         return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    // The clip keeps its proportions, centred in the control's rectangle.
+    // The clip keeps its proportions, centred in the control's rectangle, and
+    // is never enlarged.
     const QImage& frame = m_frames[size_t(m_nFrame)];
-    QSize size = frame.size().scaled(this->size(), Qt::KeepAspectRatio);
-    if (size.width() > frame.width())
-        size = frame.size();
+    const QSize frameSize = frame.deviceIndependentSize().toSize();
+    QSize size = frameSize.scaled(this->size(), Qt::KeepAspectRatio);
+    if (size.width() > frameSize.width())
+        size = frameSize;
     const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
     painter.drawImage(target, frame);
 }

@@ -2,6 +2,8 @@
 // program's clip at 10 frames per second, like the common animation control.
 #pragma once
 
+#include "ui/qt/Pictures.h"
+
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
@@ -28,8 +30,11 @@ protected:
 
 private:
     void OnTick();
+    // Draws the frames for the control's screen and palette.
+    void DrawFrames();
 
     std::vector<QImage> m_frames;
+    Pictures::Look m_look;
     QTimer m_timer;
     int m_nFrame = 0;
     int m_nFirst = 0;

@@ -42,6 +42,13 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request)
         dialog.setDirectory(request.folder);
     if (!request.defaultSuffix.isEmpty() && !request.defaultSuffix.contains(QLatin1Char(' ')))
         dialog.setDefaultSuffix(request.defaultSuffix.toLower());
+    if (request.bSave)
+    {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    }
+    if (!request.initialName.isEmpty() && !request.initialName.contains(QLatin1Char('*')))
+        dialog.selectFile(request.initialName);
 }
 
 FileChooser MakeQtFileChooser(QWidget* parent)

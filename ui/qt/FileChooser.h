@@ -13,10 +13,11 @@ class QWidget;
 struct FileDialogRequest
 {
     QString filter;      // in the original's form: "Name(*.a;*.b)|*.a;*.b|All file (*.*)|*.*|"
-    QString initialName; // "*.BIN;*.STB"
+    QString initialName; // "*.BIN;*.STB", or a name to offer (without wildcards)
     QString defaultSuffix;
     bool bMayNotExist = false; // the UPLOAD page names a file to be written
     QString folder;            // where the dialog opens ("" = where it was last)
+    bool bSave = false;        // a file to be written that may exist: the dialog asks before replacing it
 };
 
 // Returns the chosen path, or nothing when the user cancelled.

@@ -2,7 +2,9 @@
 
 #include "ui/qt/PageWidget.h"
 
+#include <QDialogButtonBox>
 #include <QListView>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -13,16 +15,22 @@ CLogWindow::CLogWindow(CPageWidget* download, CPageWidget* upload, QWidget* pare
     m_pTabs = new QTabWidget(this);
     const std::pair<CPageWidget*, const char*> pages[] = {{download, "DOWNLOAD"}, {upload, "UPLOAD"}};
     for (const auto& [page, title] : pages)
-        AddLog(QString::fromLatin1(title), page->LogModel());
+        AddLog(QString::fromLatin1(title), page->TimedLog());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    QPushButton* save = buttons->addButton(QStringLiteral("&Save Log..."), QDialogButtonBox::ActionRole);
+    save->setObjectName(QStringLiteral("logSave"));
+    connect(save, &QPushButton::clicked, this, &CLogWindow::SaveRequested);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pTabs);
-    resize(480, 360);
+    layout->addWidget(buttons);
+    resize(560, 380);
 }
 
-void CLogWindow::AddLog(const QString& title, QAbstractItemModel* model)
+void CLogWindow::AddLog(const QString& title, CTimedLog* log)
 {
     auto* list = new QListView(m_pTabs);
-    list->setModel(model);
+    list->setModel(log);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setUniformItemSizes(true);
     m_pTabs->addTab(list, title);

@@ -7,16 +7,21 @@
 #include "ui/UploadPage.h"
 #include "ui/qt/DialogTemplates.h"
 #include "ui/qt/DialogUnits.h"
+#include "ui/qt/GuiSettings.h"
 #include "ui/qt/MessageBoxBroker.h"
 #include "ui/qt/PageWidget.h"
+#include "ui/qt/PictureLabel.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtPageWindow.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 
@@ -33,6 +38,8 @@ constexpr int kPageDropPx = 20;
 
 const char* const kDownloadFilter = "Bin File or Stb File(*.bin;*.stb)|*.bin;*.stb|All file (*.*)|*.*|";
 const char* const kUploadFilter = "Bin File (*.bin)|*.bin|All file (*.*)|*.*|";
+// The names the pages' Browse folders are kept under.
+const char* const kFolderKeys[] = {"", "download", "upload"};
 
 // The form's tab control has fixed-width tabs: every tab as wide as the widest.
 class CFixedWidthTabBar : public QTabBar
@@ -108,11 +115,9 @@ void CLumView::BuildForm()
     const QRect comboRect = units.Rect(251, 53, 47, 12);
     m_pBaudRate->setGeometry(comboRect.adjusted(0, -2, 0, 2));
 
-    auto* logo = new QLabel(this);
+    auto* logo = new CPictureLabel(&Pictures::Logo, this);
     logo->setObjectName(QStringLiteral("logo"));
-    const QImage logoImage = Pictures::Logo();
-    logo->setPixmap(QPixmap::fromImage(logoImage));
-    logo->setGeometry(units.X(105), units.Y(5), logoImage.width(), logoImage.height());
+    logo->setGeometry(QRect(QPoint(units.X(105), units.Y(5)), logo->PictureSize()));
 
     connect(m_pTabCtrl, &QTabBar::currentChanged, this, &CLumView::OnTabChanged);
     connect(m_pComGroup, &QButtonGroup::idClicked, this, &CLumView::OnComPortClicked);
@@ -145,6 +150,10 @@ void CLumView::OnInitialUpdate()
         widget->setVisible(i == InformationPage);
         widget->setEnabled(i == InformationPage);
         connect(widget, &CPageWidget::CommandClicked, this, [this, i](int id) { OnPageCommand(i, id); });
+        // A file dropped on the edit lines loads the image like one dropped
+        // anywhere on the window, rather than pasting its name.
+        for (QLineEdit* edit : widget->findChildren<QLineEdit*>())
+            edit->setAcceptDrops(false);
     }
     m_pTabCtrl->setCurrentIndex(InformationPage);
     m_nCurrentPage = InformationPage;
@@ -257,15 +266,41 @@ void CLumView::OnPageCommand(int page, int id)
         PostToPage(UploadPage, [](CInfoPage* p) { static_cast<CUploadPage*>(p)->OnClear(); });
 }
 
-void CLumView::BrowseDownload()
+std::optional<QString> CLumView::ChooseFile(const FileDialogRequest& request) const
 {
     if (!m_context.chooseFile)
-        return;
-    const std::optional<QString> path = m_context.chooseFile(
-        FileDialogRequest{QString::fromLatin1(kDownloadFilter), QStringLiteral("*.BIN;*.STB"),
-                          QStringLiteral("BIN or STB"), false, m_strBrowseFolder});
-    if (!path || path->isEmpty())
+        return std::nullopt;
+    std::optional<QString> path = m_context.chooseFile(request);
+    if (path && path->isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+QString CLumView::BrowseFolder(int page) const
+{
+    if (!m_browseFolders[size_t(page)].isEmpty())
+        return m_browseFolders[size_t(page)];
+    return CGuiSettings().BrowseFolder(QString::fromLatin1(kFolderKeys[page]));
+}
+
+void CLumView::RememberBrowseFolder(int page, const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    m_browseFolders[size_t(page)] = folder;
+    CGuiSettings settings;
+    settings.SetBrowseFolder(QString::fromLatin1(kFolderKeys[page]), folder);
+    if (page == DownloadPage)
+        settings.AddRecentFile(QFileInfo(path).absoluteFilePath());
+}
+
+void CLumView::BrowseDownload()
+{
+    const std::optional<QString> path =
+        ChooseFile(FileDialogRequest{QString::fromLatin1(kDownloadFilter), QStringLiteral("*.BIN;*.STB"),
+                                     QStringLiteral("BIN or STB"), false, BrowseFolder(DownloadPage)});
+    if (!path)
         return; // cancelled: nothing changes
+    RememberBrowseFolder(DownloadPage, *path);
     PostToPage(DownloadPage, [chosen = path->toStdString()](CInfoPage* p) {
         static_cast<CDownloadPage*>(p)->OnBrowse(chosen);
     });
@@ -273,13 +308,43 @@ void CLumView::BrowseDownload()
 
 void CLumView::BrowseUpload()
 {
-    if (!m_context.chooseFile)
-        return;
-    const std::optional<QString> path = m_context.chooseFile(FileDialogRequest{
-        QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"), QStringLiteral("BIN"), true, {}});
-    if (!path || path->isEmpty())
+    const std::optional<QString> path =
+        ChooseFile(FileDialogRequest{QString::fromLatin1(kUploadFilter), QStringLiteral("*.BIN"),
+                                     QStringLiteral("BIN"), true, BrowseFolder(UploadPage)});
+    if (!path)
         return; // cancelled: nothing changes
+    RememberBrowseFolder(UploadPage, *path);
     PostToPage(UploadPage, [chosen = path->toStdString()](CInfoPage* p) {
         static_cast<CUploadPage*>(p)->OnBrowse(chosen);
     });
+}
+
+void CLumView::OpenImage(const QString& path)
+{
+    if (!m_bInitialised || m_bShutDown || path.isEmpty())
+        return;
+    m_pTabCtrl->setCurrentIndex(DownloadPage);
+    {
+        CGuiSettings settings;
+        settings.AddRecentFile(QFileInfo(path).absoluteFilePath());
+    }
+    PostToPage(DownloadPage, [chosen = path.toStdString()](CInfoPage* p)
+               { static_cast<CDownloadPage*>(p)->OnBrowse(chosen); });
+}
+
+void CLumView::BrowseCurrentPage()
+{
+    if (!m_bInitialised)
+        return;
+    if (m_nCurrentPage == InformationPage)
+        m_pTabCtrl->setCurrentIndex(DownloadPage);
+    const int browseId = m_nCurrentPage == UploadPage ? IDC_UPLOAD_BROWSE : IDC_BROWSE;
+    // As a click would: nothing when the page has its Browse disabled.
+    if (auto* button = m_pageWidgets[size_t(m_nCurrentPage)]->ControlAs<QPushButton>(browseId))
+        button->click();
+}
+
+void CLumView::ReopenPort()
+{
+    OnComPortClicked(m_nComPort);
 }

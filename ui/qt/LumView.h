@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CInfoPage;
 class CPageWidget;
@@ -44,8 +45,20 @@ public:
     // protocol thread and stops it. Idempotent.
     void ShutDown();
     void SetFileChooser(FileChooser chooser) { m_context.chooseFile = std::move(chooser); }
-    // Where Browse opens its dialog (demo mode: the sample images).
-    void SetBrowseFolder(const QString& folder) { m_strBrowseFolder = folder; }
+    // Asks for a file with the dialog Browse uses; nothing when cancelled.
+    std::optional<QString> ChooseFile(const FileDialogRequest& request) const;
+    // Where the DOWNLOAD page's Browse opens its dialog in this run (demo
+    // mode: the sample images). Without it, each page's Browse opens where it
+    // last chose a file, in this run or an earlier one.
+    void SetBrowseFolder(const QString& folder) { m_browseFolders[DownloadPage] = folder; }
+
+    // Loads the image on the DOWNLOAD page as Browse there would, with the
+    // DOWNLOAD tab selected first (a file argument, a drop, a recent file).
+    void OpenImage(const QString& path);
+    // Browse on the current page; on the Information page, on the DOWNLOAD page.
+    void BrowseCurrentPage();
+    // Opens the chosen port again, as choosing it does (its device changed).
+    void ReopenPort();
 
     CPageWidget* PageWidget(int index) const { return m_pageWidgets[size_t(index)]; }
     QTabBar* TabCtrl() const { return m_pTabCtrl; }
@@ -76,6 +89,9 @@ private:
     void OnPageCommand(int page, int id);
     void BrowseDownload();
     void BrowseUpload();
+    // The folder the page's Browse opens in, and remembering the one chosen.
+    QString BrowseFolder(int page) const;
+    void RememberBrowseFolder(int page, const QString& path);
     template <typename F> void PostToPage(int index, F&& call);
 
     GuiContext m_context;
@@ -91,5 +107,5 @@ private:
     bool m_bInitialised = false;
     bool m_bShutDown = false;
     bool m_bPagesReady = false;
-    QString m_strBrowseFolder;
+    std::array<QString, kPageCount> m_browseFolders; // this run's, by page
 };

@@ -3,6 +3,7 @@
 #include "ui/ControlIds.h"
 #include "ui/qt/AnimationCtrl.h"
 #include "ui/qt/ColorText.h"
+#include "ui/qt/PictureLabel.h"
 #include "ui/qt/Pictures.h"
 
 #include <QCheckBox>
@@ -15,26 +16,26 @@
 
 namespace
 {
-QImage PictureImage(PictureId picture)
+QImage PictureImage(PictureId picture, const Pictures::Look& look)
 {
     switch (picture)
     {
     case PictureId::Logo:
-        return Pictures::Logo();
+        return Pictures::Logo(look);
     case PictureId::DownloadTitle:
-        return Pictures::DownloadTitle();
+        return Pictures::DownloadTitle(look);
     case PictureId::UploadTitle:
-        return Pictures::UploadTitle();
+        return Pictures::UploadTitle(look);
     case PictureId::InformationTitle:
-        return Pictures::InformationTitle();
+        return Pictures::InformationTitle(look);
     case PictureId::ComPorts:
-        return Pictures::ComPortIllustration();
+        return Pictures::ComPortIllustration(look);
     case PictureId::Browse:
-        return Pictures::BrowseIllustration();
+        return Pictures::BrowseIllustration(look);
     case PictureId::Receiver:
-        return Pictures::ReceiverIllustration();
+        return Pictures::ReceiverIllustration(look);
     case PictureId::AppIcon:
-        return Pictures::IconImage(32);
+        return Pictures::IconImage(32, look);
     case PictureId::None:
         break;
     }
@@ -78,10 +79,10 @@ void CPageWidget::CreateControl(const ControlTemplate& control, const CDialogUni
     }
     case ControlKind::Picture:
     {
-        auto* label = new QLabel(this);
-        const QImage image = PictureImage(control.picture);
-        label->setPixmap(QPixmap::fromImage(image));
-        label->setGeometry(units.X(control.x), units.Y(control.y), image.width(), image.height());
+        const PictureId picture = control.picture;
+        auto* label = new CPictureLabel(
+            [picture](const Pictures::Look& look) { return PictureImage(picture, look); }, this);
+        label->setGeometry(QRect(QPoint(units.X(control.x), units.Y(control.y)), label->PictureSize()));
         widget = label;
         break;
     }
@@ -222,10 +223,11 @@ void CPageWidget::StopAnimation(int id)
         animation->Stop();
 }
 
-void CPageWidget::InsertLog(int id, const QString& text)
+void CPageWidget::InsertLog(int id, const QString& text, const QDateTime& when)
 {
     if (id != IDC_LOG_LIST || !Control(id))
         return;
     m_logModel.insertRows(0, 1);
     m_logModel.setData(m_logModel.index(0), text);
+    m_timedLog.Add(text, when);
 }

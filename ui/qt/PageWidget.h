@@ -6,6 +6,7 @@
 #include "ui/PageWindow.h"
 #include "ui/qt/DialogTemplates.h"
 #include "ui/qt/DialogUnits.h"
+#include "ui/qt/TimedLog.h"
 
 #include <QStringListModel>
 #include <QWidget>
@@ -26,6 +27,8 @@ public:
     // The log lines, newest first (the list box 1023 shows this model).
     QStringListModel* LogModel() { return &m_logModel; }
     QStringList LogLines() const { return m_logModel.stringList(); }
+    // The same lines with the time each was written (the log window's view).
+    CTimedLog* TimedLog() { return &m_timedLog; }
 
     // The page's answer to a child control's colour request: the normal text
     // colour, except for a CColorText whose highlight is on.
@@ -40,7 +43,7 @@ public:
     void SetHighlight(int id, bool on);
     void PlayAnimation(int id, int repeat, int first, int last);
     void StopAnimation(int id);
-    void InsertLog(int id, const QString& text);
+    void InsertLog(int id, const QString& text, const QDateTime& when = QDateTime::currentDateTime());
 
 signals:
     void CommandClicked(int id);
@@ -51,4 +54,5 @@ private:
     int m_nTemplateId;
     std::map<int, QWidget*> m_controls;
     QStringListModel m_logModel;
+    CTimedLog m_timedLog;
 };

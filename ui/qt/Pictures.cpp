@@ -5,18 +5,69 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
+#include <QWidget>
 
 #include <cmath>
 
 namespace
 {
-const QColor kPurple(128, 0, 128);
-const QColor kDialogGrey(212, 208, 200);
 const QColor kNavy(16, 40, 96);
 
-QImage BlankImage(int width, int height, const QColor& fill = Qt::transparent)
+// The colours of the illustrations and titles: the screens' own on a light
+// palette; on a dark one, dark faces with light lines and texts.
+struct Scheme
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    QColor face; // the dialog background the illustrations show
+    QColor text;
+    QColor frameShadow; // the etched frame's two lines
+    QColor frameLight;
+    QColor radioRim;
+    QColor radioFace;
+    QColor buttonRim;
+    QColor title;
+    QColor titleShadow;
+    QColor outline; // around the dark receiver bodies
+    QColor cable;
+    QColor tickOff; // the animation's ticks still to come
+};
+
+const Scheme& SchemeFor(const Pictures::Look& look)
+{
+    static const Scheme kLight{.face = QColor(212, 208, 200),
+                               .text = Qt::black,
+                               .frameShadow = QColor(128, 128, 128),
+                               .frameLight = Qt::white,
+                               .radioRim = QColor(96, 96, 96),
+                               .radioFace = Qt::white,
+                               .buttonRim = QColor(64, 64, 64),
+                               .title = QColor(128, 0, 128),
+                               .titleShadow = QColor(200, 170, 210),
+                               .outline = Qt::black,
+                               .cable = QColor(90, 90, 90),
+                               .tickOff = QColor(200, 200, 200)};
+    static const Scheme kDark{.face = QColor(58, 58, 62),
+                              .text = QColor(235, 235, 235),
+                              .frameShadow = QColor(24, 24, 26),
+                              .frameLight = QColor(110, 110, 116),
+                              .radioRim = QColor(170, 170, 176),
+                              .radioFace = QColor(36, 36, 40),
+                              .buttonRim = QColor(150, 150, 156),
+                              .title = QColor(225, 160, 240),
+                              .titleShadow = QColor(80, 30, 90),
+                              .outline = QColor(175, 175, 185),
+                              .cable = QColor(175, 175, 175),
+                              .tickOff = QColor(95, 95, 100)};
+    return look.dark ? kDark : kLight;
+}
+
+// A picture of `width` x `height` device-independent pixels at the look's
+// pixel ratio; a painter on it draws in device-independent pixels.
+QImage BlankImage(int width, int height, const Pictures::Look& look, const QColor& fill = Qt::transparent)
+{
+    const qreal dpr = look.dpr > 0 ? look.dpr : 1.0;
+    QImage image(qRound(width * dpr), qRound(height * dpr), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
     image.fill(fill);
     return image;
 }
@@ -41,38 +92,39 @@ void DrawPointer(QPainter& painter, QPointF tip)
     painter.restore();
 }
 
-void DrawRadio(QPainter& painter, QPointF centre, bool checked)
+void DrawRadio(QPainter& painter, QPointF centre, bool checked, const Scheme& scheme)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(96, 96, 96), 1));
-    painter.setBrush(Qt::white);
+    painter.setPen(QPen(scheme.radioRim, 1));
+    painter.setBrush(scheme.radioFace);
     painter.drawEllipse(centre, 5, 5);
     if (checked)
     {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
+        painter.setBrush(scheme.text);
         painter.drawEllipse(centre, 2.2, 2.2);
     }
     painter.restore();
 }
 
-void DrawButton(QPainter& painter, const QRectF& rect, const QString& text, bool focused)
+void DrawButton(QPainter& painter, const QRectF& rect, const QString& text, bool focused,
+                const Scheme& scheme)
 {
     painter.save();
-    painter.setPen(QPen(QColor(64, 64, 64), 1));
-    painter.setBrush(kDialogGrey);
+    painter.setPen(QPen(scheme.buttonRim, 1));
+    painter.setBrush(scheme.face);
     painter.drawRect(rect);
-    painter.setPen(Qt::white);
+    painter.setPen(scheme.frameLight);
     painter.drawLine(rect.topLeft() + QPointF(1, 1), rect.topRight() + QPointF(-1, 1));
     painter.drawLine(rect.topLeft() + QPointF(1, 1), rect.bottomLeft() + QPointF(1, -1));
     if (focused)
     {
-        painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+        painter.setPen(QPen(scheme.text, 1, Qt::DotLine));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(rect.adjusted(3, 3, -3, -3));
     }
-    painter.setPen(Qt::black);
+    painter.setPen(scheme.text);
     painter.setFont(CDialogUnits::DialogFont(9));
     painter.drawText(rect, Qt::AlignCenter, text);
     painter.restore();
@@ -118,9 +170,20 @@ void DrawDish(QPainter& painter, const QRectF& square, const QColor& dish, const
 
 namespace Pictures
 {
-QImage TitlePicture(const QString& text, int width, int height)
+bool IsDark(const QPalette& palette)
 {
-    QImage image = BlankImage(width, height);
+    return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
+}
+
+Look LookOf(const QWidget* widget)
+{
+    return Look{widget->devicePixelRatioF(), IsDark(widget->palette())};
+}
+
+QImage TitlePicture(const QString& text, int width, int height, const Look& look)
+{
+    const Scheme& scheme = SchemeFor(look);
+    QImage image = BlankImage(width, height, look);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
     QFont font = CDialogUnits::DialogFont();
@@ -131,33 +194,34 @@ QImage TitlePicture(const QString& text, int width, int height)
     while (font.pixelSize() > 8 && QFontMetrics(font).horizontalAdvance(text) > width - 4)
         font.setPixelSize(font.pixelSize() - 1);
     painter.setFont(font);
-    painter.setPen(QColor(200, 170, 210));
+    painter.setPen(scheme.titleShadow);
     painter.drawText(QRect(2, 2, width - 2, height - 2), Qt::AlignCenter, text);
-    painter.setPen(kPurple);
+    painter.setPen(scheme.title);
     painter.drawText(QRect(0, 0, width - 2, height - 2), Qt::AlignCenter, text);
     return image;
 }
 
-QImage DownloadTitle()
+QImage DownloadTitle(const Look& look)
 {
-    return TitlePicture(QStringLiteral("Download Panel"), 172, 27);
+    return TitlePicture(QStringLiteral("Download Panel"), 172, 27, look);
 }
 
-QImage UploadTitle()
+QImage UploadTitle(const Look& look)
 {
-    return TitlePicture(QStringLiteral("Upload Panel"), 173, 27);
+    return TitlePicture(QStringLiteral("Upload Panel"), 173, 27, look);
 }
 
-QImage InformationTitle()
+QImage InformationTitle(const Look& look)
 {
-    return TitlePicture(QStringLiteral("Information"), 124, 31);
+    return TitlePicture(QStringLiteral("Information"), 124, 31, look);
 }
 
-QImage Logo()
+QImage Logo(const Look& look)
 {
+    // The logo keeps its own colours on any palette: it has its own background.
     constexpr int kWidth = 250;
     constexpr int kHeight = 75;
-    QImage image = BlankImage(kWidth, kHeight);
+    QImage image = BlankImage(kWidth, kHeight, look);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, kHeight);
@@ -185,28 +249,29 @@ QImage Logo()
     return image;
 }
 
-QImage ComPortIllustration()
+QImage ComPortIllustration(const Look& look)
 {
-    QImage image = BlankImage(180, 48, kDialogGrey);
+    const Scheme& scheme = SchemeFor(look);
+    QImage image = BlankImage(180, 48, look, scheme.face);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(QColor(128, 128, 128));
+    painter.setPen(scheme.frameShadow);
     painter.drawRect(QRect(2, 8, 175, 36));
-    painter.setPen(Qt::white);
+    painter.setPen(scheme.frameLight);
     painter.drawRect(QRect(3, 9, 175, 36));
     QFont font = CDialogUnits::DialogFont();
     font.setPixelSize(10);
     painter.setFont(font);
-    painter.fillRect(QRect(8, 2, 92, 12), kDialogGrey);
-    painter.setPen(Qt::black);
+    painter.fillRect(QRect(8, 2, 92, 12), scheme.face);
+    painter.setPen(scheme.text);
     painter.drawText(QRect(10, 1, 100, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("COM Port setting :"));
     font.setPixelSize(9);
     painter.setFont(font);
     for (int i = 0; i < 4; ++i)
     {
         const int x = 7 + i * 43;
-        DrawRadio(painter, QPointF(x + 5, 26), i == 1);
-        painter.setPen(Qt::black);
+        DrawRadio(painter, QPointF(x + 5, 26), i == 1, scheme);
+        painter.setPen(scheme.text);
         painter.drawText(QRect(x + 11, 19, 32, 14), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral(": COM%1").arg(i + 1));
     }
@@ -214,26 +279,28 @@ QImage ComPortIllustration()
     return image;
 }
 
-QImage BrowseIllustration()
+QImage BrowseIllustration(const Look& look)
 {
-    QImage image = BlankImage(132, 48, kDialogGrey);
+    const Scheme& scheme = SchemeFor(look);
+    QImage image = BlankImage(132, 48, look, scheme.face);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    DrawButton(painter, QRectF(6.5, 12.5, 56, 22), QStringLiteral("Browse"), true);
-    DrawButton(painter, QRectF(68.5, 12.5, 56, 22), QStringLiteral("Clear"), false);
+    DrawButton(painter, QRectF(6.5, 12.5, 56, 22), QStringLiteral("Browse"), true, scheme);
+    DrawButton(painter, QRectF(68.5, 12.5, 56, 22), QStringLiteral("Clear"), false, scheme);
     DrawPointer(painter, QPointF(40, 25));
     return image;
 }
 
-QImage ReceiverIllustration()
+QImage ReceiverIllustration(const Look& look)
 {
-    QImage image = BlankImage(169, 38, kDialogGrey);
+    const Scheme& scheme = SchemeFor(look);
+    QImage image = BlankImage(169, 38, look, scheme.face);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QLinearGradient body(0, 2, 0, 34);
     body.setColorAt(0, QColor(70, 70, 78));
     body.setColorAt(1, QColor(28, 28, 32));
-    painter.setPen(QPen(Qt::black, 1));
+    painter.setPen(QPen(scheme.outline, 1));
     painter.setBrush(body);
     painter.drawRoundedRect(QRectF(2.5, 4.5, 164, 27), 4, 4);
     // Display.
@@ -262,10 +329,11 @@ QImage ReceiverIllustration()
     return image;
 }
 
-QImage AnimationFrame(int index)
+QImage AnimationFrame(int index, const Look& look)
 {
+    const Scheme& scheme = SchemeFor(look);
     const int frame = ((index % kAnimationFrameCount) + kAnimationFrameCount) % kAnimationFrameCount;
-    QImage image = BlankImage(kAnimationWidth, kAnimationHeight);
+    QImage image = BlankImage(kAnimationWidth, kAnimationHeight, look);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
 
@@ -279,6 +347,7 @@ QImage AnimationFrame(int index)
     painter.drawRect(QRectF(20, 38, 16, 4));
     painter.drawRect(QRectF(10, 42, 36, 6));
     // The receiver on the right.
+    painter.setPen(QPen(look.dark ? scheme.outline : QColor(40, 40, 40), 1));
     painter.setBrush(QColor(50, 50, 58));
     painter.drawRoundedRect(QRectF(222, 22, 52, 20), 3, 3);
     painter.setBrush(QColor(90, 255, 90));
@@ -287,7 +356,7 @@ QImage AnimationFrame(int index)
     painter.setBrush((frame % 2) ? QColor(255, 60, 60) : QColor(120, 20, 20));
     painter.drawEllipse(QPointF(230, 32), 2, 2);
     // The cable.
-    painter.setPen(QPen(QColor(90, 90, 90), 2));
+    painter.setPen(QPen(scheme.cable, 2));
     painter.drawLine(QPointF(50, 32), QPointF(222, 32));
     // Packets travelling along it: three at a time, one step per frame.
     constexpr qreal kTrackStart = 56;
@@ -308,15 +377,15 @@ QImage AnimationFrame(int index)
     painter.setPen(Qt::NoPen);
     for (int i = 0; i < kAnimationFrameCount; ++i)
     {
-        painter.setBrush(i <= frame ? QColor(0, 150, 0) : QColor(200, 200, 200));
+        painter.setBrush(i <= frame ? QColor(0, 150, 0) : scheme.tickOff);
         painter.drawRect(QRectF(60 + i * 9, 8, 6, 5));
     }
     return image;
 }
 
-QImage IconImage(int size)
+QImage IconImage(int size, const Look& look)
 {
-    QImage image = BlankImage(size, size);
+    QImage image = BlankImage(size, size, look);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;

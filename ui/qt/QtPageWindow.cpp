@@ -1,9 +1,11 @@
 #include "ui/qt/QtPageWindow.h"
 
 #include "protocol/ProtocolThread.h"
-#include "ui/qt/MessageBoxBroker.h"
+#include "serial/PortNames.h"
 #include "ui/ControlIds.h"
+#include "ui/qt/MessageBoxBroker.h"
 #include "ui/qt/PageWidget.h"
+#include "ui/qt/PortSetupHint.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -74,7 +76,9 @@ void CQtPageWindow::StopAnimation(int id)
 
 void CQtPageWindow::InsertLog(int id, const std::string& text)
 {
-    Queue([w = m_pWidget, id, text = QString::fromStdString(text)] { w->InsertLog(id, text); });
+    // Stamped here, when the page writes the line, not when the window shows it.
+    Queue([w = m_pWidget, id, text = QString::fromStdString(text), when = QDateTime::currentDateTime()]
+          { w->InsertLog(id, text, when); });
 }
 
 void CQtPageWindow::MessageBox(const std::string& text, BoxIcon icon)
@@ -84,12 +88,21 @@ void CQtPageWindow::MessageBox(const std::string& text, BoxIcon icon)
     std::string detail;
     if (text == kUploadCompleteText && !m_strFileLocation.empty())
         detail = "Saved as " + m_strFileLocation;
-    m_broker.ShowAndWait(BoxRequest{text, icon, detail});
+    MessageBoxDetail(text, icon, detail);
 }
 
 void CQtPageWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)
 {
-    m_broker.ShowAndWait(BoxRequest{text, icon, detail});
+    // A port that cannot be opened while USB adapters are plugged in: the
+    // details say where to assign one to the port.
+    std::string fullDetail = detail;
+    if (const int port = FailedPortNumber(text); port > 0)
+    {
+        const std::string hint = PortSetupHint(port, PortDevicePath(port), ListSerialDevices());
+        if (!hint.empty())
+            fullDetail += (fullDetail.empty() ? "" : "\n") + hint;
+    }
+    m_broker.ShowAndWait(BoxRequest{text, icon, fullDetail});
 }
 
 void CQtPageWindow::SetTimer(int id, int periodMs)

@@ -36,7 +36,7 @@ public:
     void StopAnimation(int id) override;
     void InsertLog(int id, const std::string& text) override;
     void MessageBox(const std::string& text, BoxIcon icon) override;
-    void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail);
+    void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
     void BeginWaitCursor() override;
