@@ -13,12 +13,18 @@
 
 namespace
 {
-// Ctrl-C or a SIGTERM ends the program the way Exit does (port closed, pages
-// ended): the handler only writes a byte that the window thread reads.
+// Ctrl-C, SIGTERM, SIGHUP (the terminal closed) or SIGQUIT ends the program the
+// way Exit does (port closed, pages ended, an unfinished upload's data kept as
+// .partial), and the exit status is then 128 + the signal's number, as for a
+// process the signal ended. The handler only notes the signal and writes a byte
+// that the window thread reads. A signal the caller ignores (nohup) stays ignored.
 int theSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t theQuitSignal = 0;
 
-void OnQuitSignal(int)
+void OnQuitSignal(int signal)
 {
+    if (theQuitSignal == 0)
+        theQuitSignal = signal;
     const char byte = 1;
     const ssize_t written = ::write(theSignalPipe[0], &byte, 1);
     (void)written;
@@ -41,8 +47,12 @@ void QuitOnSignals(QApplication& application)
     action.sa_handler = OnQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    {
+        struct sigaction current = {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 } // namespace
 
@@ -77,5 +87,5 @@ int main(int argc, char** argv)
         return 1;
     const int status = QApplication::exec();
     app.ExitInstance();
-    return status;
+    return theQuitSignal != 0 ? 128 + int(theQuitSignal) : status;
 }

@@ -13,7 +13,7 @@ using CommandAction = std::function<int()>;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;   // bad image, failed or reset transfer, unreadable file
 inline constexpr int kExitUsage = 2;    // command-line errors
-inline constexpr int kExitTimedOut = 3; // --wait passed before the receiver started
+inline constexpr int kExitTimedOut = 3; // the receiver was silent for the --wait time
 
 struct TransferOptions;
 // --port, --baud, --wait and --verbose with the footer of exit codes, shared by

@@ -6,11 +6,14 @@
 #include "image/ImageScan.h"
 #include "image/ModuleKind.h"
 #include "image/ModuleWalk.h"
+#include "image/OutputPath.h"
 #include "image/SampleImages.h"
 #include "image/StbCodec.h"
+#include "image/UploadFile.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -67,25 +70,27 @@ bool ReadWholeFile(const std::string& strPath, std::vector<std::uint8_t>& bytes,
     return true;
 }
 
-// Writes beside the target and renames it into place, so a failure never leaves half a file.
+// Writes beside the target and renames it into place, so a failure never
+// leaves half a file, and only ever replaces a regular file.
 bool WriteWholeFile(const std::string& strPath, const std::vector<std::uint8_t>& bytes, std::string& strError)
 {
-    const std::string strTemporary = strPath + ".partial";
-    std::FILE* file = std::fopen(strTemporary.c_str(), "wb");
-    if (!file)
-    {
-        strError = "cannot write " + strPath + ": " + std::strerror(errno);
+    CUploadFile file;
+    if (file.Open(strPath) && file.Write(bytes.data(), bytes.size()) && file.Commit())
+        return true;
+    strError = file.LastErrorText();
+    if (!strError.empty())
+        strError[0] = char(std::tolower(static_cast<unsigned char>(strError[0])));
+    file.Discard();
+    return false;
+}
+
+// An output that is its input (by another name, a link or another path) would
+// be replaced before it was read in full.
+bool RefuseOutputOverInput(const std::string& strIn, const std::string& strOut)
+{
+    if (strIn == "-" || strOut == "-" || !IsSameFile(strIn, strOut))
         return false;
-    }
-    const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const int nWriteErrno = errno;
-    const bool bClosed = std::fclose(file) == 0;
-    if (!bWritten || !bClosed || std::rename(strTemporary.c_str(), strPath.c_str()) != 0)
-    {
-        strError = "cannot write " + strPath + ": " + std::strerror(bWritten ? errno : nWriteErrno);
-        std::remove(strTemporary.c_str());
-        return false;
-    }
+    Fail("cannot write " + strOut + ": it is the input file " + strIn);
     return true;
 }
 
@@ -289,6 +294,8 @@ int RunInfo(const InfoArguments& args)
 
 int RunDecode(const std::string& strIn, const std::string& strOut)
 {
+    if (RefuseOutputOverInput(strIn, strOut))
+        return kExitFailed;
     std::vector<std::uint8_t> stream;
     std::string strError;
     if (strIn == kStandardStream && !ReadStandardInput(stream, strError))
@@ -309,6 +316,8 @@ int RunDecode(const std::string& strIn, const std::string& strOut)
 
 int RunEncode(const std::string& strIn, const std::string& strOut)
 {
+    if (RefuseOutputOverInput(strIn, strOut))
+        return kExitFailed;
     std::vector<std::uint8_t> bytes;
     std::string strError;
     if (!ReadInput(strIn, bytes, strError))

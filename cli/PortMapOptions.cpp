@@ -19,10 +19,11 @@ void AddPortMapOptions(CLI::App& app)
         const std::string help = number <= 6
                                      ? "use this device as COM" + std::to_string(number) + " (default /dev/ttyS" +
                                            std::to_string(number - 1) + ")"
-                                     : "use this device for port " + std::to_string(number) + " (TELNET)";
+                                     : "use this device or network line (rfc2217://HOST:PORT, tcp://HOST:PORT) for port " +
+                                           std::to_string(number) + " (TELNET)";
         app.add_option_function<std::string>(
                name, [number](const std::string& path) { SetPortDevice(number, path); }, help)
-            ->type_name("PATH")
+            ->type_name("PATH|URL")
             ->group("Serial ports");
     }
     // The options may also follow the subcommand: `kavdm download --com2 /dev/ttyUSB0 ...`.

@@ -2,6 +2,7 @@
 // points; --json prints the same as a JSON object.
 #include "cli/Commands.h"
 
+#include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
 #include "serial/SerialDeviceList.h"
 
@@ -49,7 +50,13 @@ std::string DescribeMapping(int number)
     line << "  " << std::left << std::setw(19) << label;
     if (path.empty())
     {
-        line << "not mapped (--com" << number << " PATH or KAVDM_COM" << number << "=PATH)";
+        line << "not mapped (--com" << number << " PATH|URL or KAVDM_COM" << number << "=PATH|URL)";
+        return line.str();
+    }
+    if (IsNetworkLineUrl(path))
+    {
+        line << std::setw(24) << path << "  mapped, network line"
+             << (path.starts_with("tcp://") ? " (raw TCP: no rate switching)" : " (RFC 2217)");
         return line.str();
     }
     std::error_code error;
@@ -104,7 +111,8 @@ int ListPorts()
     for (const auto& device : devices)
         std::cout << DescribeDevice(device) << "\n";
 
-    std::cout << "\nPort numbers (map with --comN PATH or KAVDM_COMn=PATH):\n";
+    std::cout << "\nPort numbers (map with --comN PATH|URL or KAVDM_COMn=PATH|URL; URL: rfc2217://HOST:PORT or "
+                 "tcp://HOST:PORT):\n";
     for (int number = 1; number <= kLastComPort; ++number)
         std::cout << DescribeMapping(number) << "\n";
     bool anyTelnet = false;

@@ -25,6 +25,7 @@ struct ReceiverArguments
     std::vector<std::string> faults;
     double timeoutSeconds = 20.0;
     bool bVerbose = false;
+    bool bCheckRate = false;
 };
 
 int Usage(const std::string& message)
@@ -65,6 +66,7 @@ int RunReceiver(const ReceiverArguments& args)
     options.nSilenceTimeoutMs = int(args.timeoutSeconds * 1000);
     options.strSavePath = args.strSave;
     options.bPace = !args.pace.empty();
+    options.bCheckLineRate = args.bCheckRate;
     if (!args.pace.empty() && !args.pace.back().empty() && !ParseBaud(args.pace.back(), options.nPaceBaud))
         return Usage("--pace takes an optional baud rate, not \"" + args.pace.back() + "\"");
     for (const auto& text : args.faults)
@@ -112,7 +114,14 @@ int RunReceiver(const ReceiverArguments& args)
         result = receiver.WaitForResult(std::chrono::seconds(1));
     // A real receiver does not vanish with its last byte: the PC resets and
     // reopens its port right after a transfer, and should find the line there.
-    std::this_thread::sleep_for(kLingerAfterTransfer);
+    const auto lingerEnd = std::chrono::steady_clock::now() + kLingerAfterTransfer;
+    if (args.bCheckRate && result->bSucceeded)
+    {
+        const int seen = receiver.WaitForLineRate(9600, CSimulatedReceiver::kLineRateWaitMs);
+        std::cerr << "kavdm receiver: the PC's line " << (seen == 9600 ? "is back at " : "stayed at ") << seen
+                  << " baud after the transfer\n";
+    }
+    std::this_thread::sleep_until(lingerEnd);
     receiver.Stop();
     std::cerr << "kavdm receiver: " << (result->bSucceeded ? "complete: " : "failed: ") << result->strText << "\n";
     return result->bSucceeded ? kExitOk : kExitFailed;
@@ -138,5 +147,7 @@ void AddReceiverCommand(CLI::App& app, CommandAction& action)
     command->add_option("--fault", args->faults, std::string("inject a fault: ") + ReceiverFaultSyntax());
     command->add_option("--timeout", args->timeoutSeconds, "fail when the PC is silent this long (seconds)");
     command->add_flag("--verbose", args->bVerbose, "log every step on stderr");
+    command->add_flag("--check-rate", args->bCheckRate,
+                      "--pty: fail when the PC's end does not follow a rate switch; report its rate after the transfer");
     command->callback([&action, args] { action = [args] { return RunReceiver(*args); }; });
 }

@@ -5,15 +5,19 @@
 #include "cli/PortChoice.h"
 #include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
+#include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
 #include "ui/InfoPage.h"
 #include "ui/LinkSettings.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <unistd.h>
@@ -22,6 +26,38 @@ namespace
 {
 constexpr int kPathPortNumber = 2; // a device path given as --port becomes COM2
 constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+
+// The signals that end a run as Ctrl-C does. One the caller set to be ignored
+// (nohup, a background job of a script) stays ignored.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The page's deliveries pass through here on their way to the protocol thread,
+// so the runner knows when the receiver was last heard: stamped as a delivery
+// arrives and again once it has run, so the page's own pauses inside a step
+// never count as the receiver's silence.
+class CHeardGate : public CDeliveryGate
+{
+public:
+    explicit CHeardGate(CDeliveryGate& next) : m_next(next) {}
+    void RunDelivery(const std::function<void()>& delivery) override
+    {
+        Stamp();
+        m_next.RunDelivery(delivery);
+        Stamp();
+    }
+    void Stamp() { m_lastHeard = std::chrono::steady_clock::now().time_since_epoch().count(); }
+    // Seconds since the receiver was last heard (or since Stamp()).
+    double SilentSeconds() const
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point last{Clock::duration(m_lastHeard.load())};
+        return std::chrono::duration<double>(Clock::now() - last).count();
+    }
+
+private:
+    CDeliveryGate& m_next;
+    std::atomic<std::chrono::steady_clock::rep> m_lastHeard{0};
+};
 
 // What the page reports, read by the waiting main thread.
 struct CRunState
@@ -54,9 +90,27 @@ std::string CheckPortArgument(const std::string& port)
     const int number = ComNumber(port);
     if (number > 0 || (number < 0 && !port.empty() && port[0] == '/'))
         return "";
-    if (port == "auto" || port.rfind("rfc2217://", 0) == 0 || port.rfind("tcp://", 0) == 0)
+    if (port == "auto")
         return "";
-    return "not a port: \"" + port + "\" (use COM1, COM2, ..., a device path such as /dev/ttyUSB0, or auto)";
+    if (IsNetworkLineUrl(port))
+    {
+        NetworkLineUrl url;
+        std::string error;
+        return ParseNetworkLineUrl(port, url, error) ? "" : error;
+    }
+    return "not a port: \"" + port +
+           "\" (use COM1, COM2, ..., a device path such as /dev/ttyUSB0, rfc2217://HOST:PORT, tcp://HOST:PORT or auto)";
+}
+
+std::string CheckWaitSeconds(const std::string& text)
+{
+    // Seconds are counted as a double, so a large value waits that long instead
+    // of overflowing a clock's count.
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0)
+        return "not a time to wait: \"" + text + "\" (give a number of seconds greater than 0)";
+    return "";
 }
 
 int ResolvePortArgument(const std::string& port, std::string& error)
@@ -111,7 +165,7 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
 }
 
 TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageFactory& makePage,
-                                     const PageStart& start)
+                                     const PageStart& start, const PageEnd& end)
 {
     // No port anywhere, or a rate the settings file gets wrong, is a usage error.
     std::string error;
@@ -135,13 +189,18 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // Signals are taken by this thread alone: block them before any thread starts.
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (const int signal : kEndingSignals)
+    {
+        struct sigaction current{};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&signals, signal);
+    }
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &signals, &previous);
 
     CRunState state;
     CProtocolThread thread;
+    CHeardGate heard(thread);
     CConsoleWindow::Options windowOptions;
     windowOptions.verbose = options.verbose;
     windowOptions.progressBar = isatty(STDERR_FILENO) != 0;
@@ -165,7 +224,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     thread.RunDelivery([&] {
         theLinkSettings = kInitialLinkSettings;
         theLinkSettings.portIndex = portNumber - 1;
-        page = makePage(&window, &thread);
+        page = makePage(&window, &heard);
         window.onTimer = [page](int id) { page->OnTimer(id); };
         page->OnInitDialog();
         page->OnActivatePage();
@@ -182,11 +241,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         log.Write(waiting);
         if (!options.quiet)
             std::fprintf(stderr, "%s\n", waiting.c_str());
-        const auto deadline =
-            options.waitSeconds ? std::chrono::steady_clock::now() +
-                                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                          std::chrono::duration<double>(*options.waitSeconds))
-                                : std::chrono::steady_clock::time_point::max();
+        heard.Stamp();
         for (;;)
         {
             {
@@ -197,10 +252,13 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                     outcome = *state.ended ? TransferOutcome::Completed : TransferOutcome::Failed;
                     break;
                 }
-                if (!state.started && std::chrono::steady_clock::now() >= deadline)
+                // --wait bounds every silence of the receiver, not just the start.
+                if (options.waitSeconds && heard.SilentSeconds() >= *options.waitSeconds)
                 {
                     outcome = TransferOutcome::TimedOut;
-                    std::fprintf(stderr, "kavdm %s: the receiver did not start within %g seconds\n",
+                    std::fprintf(stderr,
+                                 state.started ? "\nkavdm %s: the receiver was silent for %g seconds\n"
+                                               : "kavdm %s: the receiver did not start within %g seconds\n",
                                  m_strWhat.c_str(), *options.waitSeconds);
                     break;
                 }
@@ -220,6 +278,8 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // The page goes on the protocol thread, taking the port with it.
     thread.RunDelivery([&] {
         window.onTimer = nullptr;
+        if (page && end)
+            end(*page);
         delete page; // its port goes with it
     });
     thread.Stop();
@@ -231,14 +291,16 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
 void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& waitSeconds, const std::string& baudHelp)
 {
     command->add_option("-p,--port", transfer.port,
-                        "COMn, a serial device path (mapped to COM2) or auto (the one USB serial adapter); "
+                        "COMn, a serial device path or network URL (mapped to COM2) or auto (the one USB serial adapter); "
                         "default: KAVDM_PORT, then port= in the settings file")
         ->type_name("DEV")
-        ->check(CheckPortArgument, "COMn, a device path or auto");
+        ->check(CheckPortArgument, "COMn, a device path, a network URL or auto");
     command->add_option("-b,--baud", transfer.baudRate, baudHelp + " (default: baud= in the settings file, else 9600)")
         ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
-    command->add_option("-w,--wait", waitSeconds, "give up (exit 3) when the receiver has not started by then")
-        ->check(CLI::PositiveNumber)
+    command->add_option("-w,--wait", waitSeconds,
+                        "give up (exit 3) when the receiver stays silent that long, before or during "
+                        "the transfer")
+        ->check(CheckWaitSeconds, "SECONDS > 0")
         ->type_name("SECONDS");
     auto* verbose = command->add_flag("-v,--verbose", transfer.verbose, "print the page's log lines");
     command->add_flag("-q,--quiet", transfer.quiet, "print errors only (no progress)")->excludes(verbose);

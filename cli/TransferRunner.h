@@ -3,7 +3,8 @@
 // protocol thread, creates and initialises the page on it, lets the caller
 // prepare the page (Browse), and then waits - the command line's main thread is
 // no window thread, so it may - until the page reports the transfer's end, the
-// --wait time passes before the receiver started, or SIGINT/SIGTERM arrives.
+// receiver stays silent for the --wait time (before or during the transfer), or
+// SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives.
 // The page is deleted on the protocol thread, which closes the port.
 #pragma once
 
@@ -19,7 +20,7 @@ struct TransferOptions
 {
     std::string port;                   // "COMn", a device path or "auto"; "" for the default (cli/PortChoice.h)
     int baudRate = 0;                   // the rate the receiver is asked to switch to; 0 for the default
-    std::optional<double> waitSeconds;  // how long to wait for the receiver to start
+    std::optional<double> waitSeconds;  // the longest silence of the receiver to wait through
     bool verbose = false;               // print the page's log lines
     bool quiet = false;                 // print errors only
     std::string logPath;                // --log FILE: append timestamped lines there
@@ -31,8 +32,8 @@ enum class TransferOutcome
     Failed,      // the page reset without completing
     NotStarted,  // the port would not open or the page could not serve a receiver (reported)
     NoPort,      // no port on the line, in the environment or the settings file (reported)
-    TimedOut,    // --wait passed before the receiver started
-    Interrupted, // SIGINT or SIGTERM
+    TimedOut,    // the receiver was silent for the --wait time
+    Interrupted, // SIGINT, SIGTERM, SIGHUP or SIGQUIT
 };
 
 // Maps "COMn" (any case, n >= 1) to n, and a device path to COM2 pointed at
@@ -41,6 +42,8 @@ int ResolvePortArgument(const std::string& port, std::string& error);
 // For the --port option's check: "" when `port` is COMn, a device path, a
 // network port URL or "auto", else why not.
 std::string CheckPortArgument(const std::string& port);
+// For the --wait option's check: "" for a finite number of seconds above 0, else why not.
+std::string CheckWaitSeconds(const std::string& text);
 
 class CTransferRunner
 {
@@ -49,11 +52,14 @@ public:
     // Runs on the protocol thread after the page's initialisation: prepares it
     // (e.g. Browse). False when the page cannot serve a receiver.
     using PageStart = std::function<bool(CInfoPage&)>;
+    // Runs on the protocol thread just before the page is deleted.
+    using PageEnd = std::function<void(CInfoPage&)>;
 
     // `what` names the transfer in messages ("download", "upload").
     explicit CTransferRunner(std::string what) : m_strWhat(std::move(what)) {}
 
-    TransferOutcome Run(const TransferOptions& options, const PageFactory& makePage, const PageStart& start);
+    TransferOutcome Run(const TransferOptions& options, const PageFactory& makePage, const PageStart& start,
+                        const PageEnd& end = {});
     // The signal that interrupted the run (0 if none).
     int Signal() const { return m_nSignal; }
 

@@ -1,14 +1,15 @@
 // kavdm upload OUTPUT.bin --port DEV: reads the receiver's digital data (flash
 // and EEPROM) back into a BIN file, the way the UPLOAD page does, until the
 // transfer ends. OUTPUT is replaced only by a completed upload; otherwise what
-// came is kept as OUTPUT.partial.
+// came is kept as OUTPUT.partial (or the next free OUTPUT.N.partial).
 #include "cli/Commands.h"
 #include "cli/TransferRunner.h"
+#include "image/OutputPath.h"
 #include "image/UploadFile.h"
 #include "ui/UploadPage.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 namespace
@@ -20,17 +21,26 @@ struct UploadArguments
     double waitSeconds = 0;
 };
 
-// The moment OUTPUT.partial was last written, to tell whether this run wrote it.
-std::filesystem::file_time_type PartialStamp(const std::string& partial)
+// A file system that cannot hold a whole upload would fail it after the
+// receiver started: say so before waiting (the upload still runs; what fits is
+// kept as .partial).
+void WarnWhenShortOfSpace(const std::string& output)
 {
-    std::error_code ignored;
-    return std::filesystem::last_write_time(partial, ignored);
+    const auto free = FreeBytesBeside(output);
+    const std::uint64_t needed = CUploadPage::kDigitalUploadFileBytes;
+    if (free && *free < needed)
+        std::fprintf(stderr,
+                     "kavdm upload: warning: only %llu bytes are free where %s goes; "
+                     "a whole upload needs %llu\n",
+                     static_cast<unsigned long long>(*free), output.c_str(),
+                     static_cast<unsigned long long>(needed));
 }
 
 int RunUpload(const UploadArguments& args, const CLI::App& command)
 {
     // Refuse a place the file cannot be written to before waiting for the
-    // receiver: an empty trial file is created beside the target and removed.
+    // receiver (a folder, a device, a FIFO, no permission): an empty trial file
+    // is created beside the target and removed.
     {
         CUploadFile trial;
         if (!trial.Open(args.output))
@@ -38,10 +48,10 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
             std::fprintf(stderr, "kavdm upload: %s\n", trial.LastErrorText().c_str());
             return kExitFailed;
         }
-        trial.Abandon();
+        trial.Discard();
     }
-    const std::string partial = args.output + CUploadFile::kPartialSuffix;
-    const auto partialBefore = PartialStamp(partial);
+    WarnWhenShortOfSpace(args.output);
+    std::string kept; // where an unfinished upload's data went
 
     TransferOptions options = args.transfer;
     if (command.count("--wait") > 0)
@@ -60,6 +70,11 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
             auto& upload = static_cast<CUploadPage&>(page);
             upload.OnBrowse(args.output);
             return upload.State() == CUploadPage::WaitReady;
+        },
+        [&kept](CInfoPage& page) {
+            auto& upload = static_cast<CUploadPage&>(page);
+            upload.KeepUnfinishedOutput();
+            kept = upload.KeptPartialPath();
         });
     if (outcome == TransferOutcome::Completed)
     {
@@ -70,10 +85,9 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     {
         if (outcome == TransferOutcome::Failed)
             std::fprintf(stderr, "kavdm upload: the transfer ended without completing\n");
-        std::error_code ignored;
-        if (std::filesystem::exists(partial, ignored) && PartialStamp(partial) != partialBefore)
+        if (!kept.empty())
             std::fprintf(stderr, "kavdm upload: the data received is kept in %s; %s was not changed\n",
-                         partial.c_str(), args.output.c_str());
+                         kept.c_str(), args.output.c_str());
     }
     return ExitCodeFor(outcome, runner.Signal());
 }

@@ -51,6 +51,7 @@ int CImageFile::OpenFile(const std::string& strPath)
         return 0;
     }
     m_fd = fd;
+    m_openedInfo = info;
     return 1;
 }
 
@@ -106,6 +107,7 @@ int CImageFile::Read(void* pBuffer, std::uint32_t nCount)
 
     if (m_fd < 0)
         return 0;
+    m_strErrorText.clear();
     std::uint32_t nDone = 0;
     while (nDone < nCount)
     {
@@ -161,6 +163,17 @@ std::uint64_t CImageFile::GetLength() const
     if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
         return 0;
     return std::uint64_t(info.st_size);
+}
+
+bool CImageFile::ChangedSinceOpened() const
+{
+    if (!m_bDiskMode)
+        return false;
+    struct stat info;
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+        return true;
+    return info.st_size < m_openedInfo.st_size || info.st_mtim.tv_sec != m_openedInfo.st_mtim.tv_sec ||
+           info.st_mtim.tv_nsec != m_openedInfo.st_mtim.tv_nsec;
 }
 
 void CImageFile::Close()

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 class CImageFile
@@ -44,12 +45,18 @@ public:
     std::int64_t Seek(std::int64_t nOffset, Origin origin = Origin::Current);
     void Rewind();
     std::uint64_t GetLength() const;
+    // Disk mode: true when the file was shortened or written to since it was
+    // opened, so what is read now may not be the image that was chosen (or the
+    // file can no longer be examined). Memory mode: false.
+    bool ChangedSinceOpened() const;
     // Disk mode: closes the file. Memory mode: releases the image; a second Close does nothing.
     void Close();
 
     bool IsDiskMode() const { return m_bDiskMode != 0; }
     bool IsOpen() const { return m_bDiskMode ? m_fd >= 0 : !m_data.empty(); }
     const std::string& GetPath() const { return m_strPath; }
+    // The last failure's reason; in disk mode a Read clears it first, so it is
+    // empty after a read that did not fail.
     const std::string& GetErrorText() const { return m_strErrorText; }
     // The memory image (empty in disk mode), e.g. to fill after Allocate.
     std::uint8_t* GetData() { return m_data.data(); }
@@ -60,6 +67,7 @@ private:
     int m_fd = -1;              // the disk file, -1 when none is open
     std::string m_strPath;      // path of the disk file, for messages
     std::string m_strErrorText; // the last failure's reason
+    struct stat m_openedInfo{}; // the disk file as it was when opened
 
     std::vector<std::uint8_t> m_data; // the memory image
     int m_bDiskMode = 1;

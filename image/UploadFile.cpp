@@ -1,6 +1,9 @@
 #include "image/UploadFile.h"
 
+#include "image/OutputPath.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -10,6 +13,7 @@
 namespace
 {
 constexpr int kTempNameAttempts = 100;
+constexpr int kPartialNameAttempts = 1000; // OUT.partial, then OUT.1.partial ... OUT.999.partial
 
 std::string FolderOf(const std::string& path)
 {
@@ -23,6 +27,20 @@ std::string BaseNameOf(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Renames `from` to `to` unless something is already at `to` (then EEXIST).
+int RenameWithoutReplacing(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without that rename: a hard link fails the same way on an existing name.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    ::unlink(from.c_str());
+    return 0;
 }
 
 // Makes a rename in `folder` survive a power cut.
@@ -55,24 +73,35 @@ void CUploadFile::CloseDescriptor()
     m_fd = -1;
 }
 
-bool CUploadFile::Open(const std::string& targetPath)
+bool CUploadFile::Open(const std::string& path)
 {
     Abandon();
     m_nLastError = 0;
     m_strLastErrorText.clear();
     m_nBytesWritten = 0;
-    m_strTargetPath = targetPath;
+    m_strTargetPath = path;
     m_strTempPath.clear();
 
-    if (targetPath.empty() || targetPath.back() == '/')
-        return Fail(EISDIR, "Cannot create", targetPath.empty() ? "\"\"" : targetPath);
-
+    if (path.empty() || path.back() == '/')
+        return Fail(EISDIR, "Cannot create", path.empty() ? "\"\"" : path);
     // The file that will be replaced must be one the user may write: a plain
     // rename would otherwise overwrite a read-only file or a folder.
     struct stat existing{};
-    const bool bTargetExists = ::stat(targetPath.c_str(), &existing) == 0;
+    const bool bTargetExists = ::stat(path.c_str(), &existing) == 0;
     if (bTargetExists && S_ISDIR(existing.st_mode))
-        return Fail(EISDIR, "Cannot create", targetPath);
+        return Fail(EISDIR, "Cannot create", path);
+    // Nor a device node, a FIFO or a socket, which the rename would swap for a
+    // plain file. A symbolic link is followed: the file it leads to is
+    // replaced and the link stays.
+    const std::string notRegular = NonRegularOutputReason(path);
+    if (!notRegular.empty())
+    {
+        m_nLastError = EINVAL;
+        m_strLastErrorText = "Cannot write " + path + ": it " + notRegular;
+        return false;
+    }
+    const std::string targetPath = ResolveOutputPath(path);
+    m_strTargetPath = targetPath;
     if (bTargetExists && ::access(targetPath.c_str(), W_OK) != 0)
         return Fail(errno, "Cannot write", targetPath);
 
@@ -150,24 +179,43 @@ bool CUploadFile::Commit()
     return true;
 }
 
+void CUploadFile::Discard()
+{
+    if (!m_bOpen)
+        return;
+    CloseDescriptor();
+    m_bOpen = false;
+    ::unlink(m_strTempPath.c_str());
+    m_strTempPath.clear();
+}
+
 std::string CUploadFile::Abandon()
 {
     if (!m_bOpen)
         return {};
+    if (m_nBytesWritten == 0)
+    {
+        Discard();
+        return {};
+    }
     CloseDescriptor();
     m_bOpen = false;
     const std::string temp = std::move(m_strTempPath);
     m_strTempPath.clear();
-    if (m_nBytesWritten == 0)
+    // An earlier upload's .partial may be all that is left of it: take the
+    // next free name rather than replace it.
+    std::string partial = PartialPath();
+    int error = EEXIST;
+    for (int number = 1; number <= kPartialNameAttempts && error == EEXIST; ++number)
     {
-        ::unlink(temp.c_str());
-        return {};
+        error = RenameWithoutReplacing(temp, partial);
+        if (error == EEXIST)
+            partial = m_strTargetPath + "." + std::to_string(number) + kPartialSuffix;
     }
-    const std::string partial = PartialPath();
-    if (::rename(temp.c_str(), partial.c_str()) != 0)
+    if (error != 0)
     {
         // The data stays where it is rather than being lost.
-        Fail(errno, "Cannot rename the received data to", partial);
+        Fail(error, "Cannot rename the received data to", partial);
         return temp;
     }
     return partial;

@@ -3,7 +3,12 @@
 // The bytes go to a hidden temporary file beside the target. Only a completed
 // upload replaces the target, after the data has been flushed to disk, so the
 // user's earlier file (a backup, typically) survives anything else. A transfer
-// that ends otherwise keeps what was received as TARGET.partial.
+// that ends otherwise keeps what was received as TARGET.partial, or under the
+// next free name TARGET.1.partial, TARGET.2.partial ... when an earlier one is
+// there: no .partial is ever overwritten.
+//
+// Only a regular file is replaced (see image/OutputPath.h); a symbolic link is
+// followed and the file it leads to is the target.
 //
 // Every failure records the system's reason, ready to be shown to the user.
 #pragma once
@@ -21,24 +26,28 @@ public:
     CUploadFile(const CUploadFile&) = delete;
     CUploadFile& operator=(const CUploadFile&) = delete;
 
-    // Starts a new file for `targetPath`; the target itself is not touched.
-    // Refuses a target that is a folder or an existing file that may not be
-    // written. An earlier upload still open is abandoned first.
-    bool Open(const std::string& targetPath);
+    // Starts a new file for `path`; the target itself is not touched.
+    // Refuses a target that is a folder, a device, a FIFO or a socket, or an
+    // existing file that may not be written. An earlier upload still open is
+    // abandoned first.
+    bool Open(const std::string& path);
     // Appends `length` bytes. False (with the reason) on a short or failed write.
     bool Write(const void* data, std::size_t length);
     // Flushes the data to disk and moves the file into place under the target's
     // name. On failure the file stays open, for Abandon() to keep as .partial.
     bool Commit();
     // Ends an incomplete upload: the bytes received are kept as TARGET.partial
-    // (replacing an older one) and that path is returned. When that rename fails
+    // (or the next free numbered name) and that path is returned. When that rename fails
     // the temporary file stays and its path is returned (the reason is then in
     // LastErrorText()). Nothing is kept, and "" returned, when nothing was
     // written or no file is open.
     std::string Abandon();
+    // Ends without keeping anything: the temporary file is removed.
+    void Discard();
 
     bool IsOpen() const { return m_bOpen; }
     std::uint64_t BytesWritten() const { return m_nBytesWritten; }
+    // The file a commit replaces (a symbolic link's target).
     const std::string& TargetPath() const { return m_strTargetPath; }
     const std::string& TempPath() const { return m_strTempPath; }
     std::string PartialPath() const { return m_strTargetPath + kPartialSuffix; }

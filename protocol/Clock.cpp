@@ -22,6 +22,12 @@ void CRealClock::Sleep(int milliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::int64_t CRealClock::SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void CVirtualClock::Sleep(int milliseconds)
 {
     if (milliseconds > 0)

@@ -15,6 +15,9 @@ public:
     virtual std::time_t Now() = 0;
     // A fixed protocol pause. 0 yields the processor once.
     virtual void Sleep(int milliseconds) = 0;
+    // Milliseconds on a steady count that never jumps with the calendar, for
+    // short guard times between protocol steps.
+    virtual std::int64_t SteadyMs() { return std::int64_t(Now()) * 1000; }
 };
 
 class CRealClock : public CClock
@@ -22,6 +25,7 @@ class CRealClock : public CClock
 public:
     std::time_t Now() override;
     void Sleep(int milliseconds) override;
+    std::int64_t SteadyMs() override;
 };
 
 // Time advances only through Sleep() and Advance(); nothing ever blocks.
@@ -31,6 +35,7 @@ public:
     explicit CVirtualClock(std::time_t start = 1000000) : m_nowMs(std::int64_t(start) * 1000) {}
     std::time_t Now() override { return std::time_t(m_nowMs.load() / 1000); }
     void Sleep(int milliseconds) override;
+    std::int64_t SteadyMs() override { return m_nowMs.load(); }
     void Advance(int milliseconds) { m_nowMs += milliseconds; }
     // Milliseconds slept in total, to check the pauses a step made.
     std::int64_t SleptMs() const { return m_sleptMs.load(); }

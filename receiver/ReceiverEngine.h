@@ -42,6 +42,9 @@ struct ReceiverOptions
     // with nPaceBaud > 0 at that fixed rate whatever the rate exchange chose.
     bool bPace = false;
     int nPaceBaud = 0;
+    // After each rate switch, wait until the PC's end of the pseudo-terminal is
+    // set to the new rate too, and fail the session when it is not.
+    bool bCheckLineRate = false;
 };
 
 // Checks options that do not fit together; false with the reason in `error`.

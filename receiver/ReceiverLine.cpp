@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -160,6 +161,28 @@ void CReceiverLine::SetRate(int baudRate)
             cfsetspeed(&tio, SpeedFor(baudRate));
             tcsetattr(m_fd, TCSADRAIN, &tio);
         }
+    }
+}
+
+int CReceiverLine::WaitForPeerRate(int baudRate, int timeoutMs) const
+{
+    static constexpr int kCommonRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+    static constexpr auto kPollInterval = std::chrono::milliseconds(2);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;)
+    {
+        // The master of a pseudo-terminal reports the settings of its slave.
+        termios tio{};
+        int seen = 0;
+        if (m_fd >= 0 && tcgetattr(m_fd, &tio) == 0)
+        {
+            for (const int rate : kCommonRates)
+                if (cfgetospeed(&tio) == SpeedFor(rate))
+                    seen = rate;
+        }
+        if (seen == baudRate || Clock::now() >= deadline)
+            return seen;
+        std::this_thread::sleep_for(kPollInterval);
     }
 }
 

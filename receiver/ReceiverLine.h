@@ -34,6 +34,9 @@ public:
     // fixed pace rate was set.
     void SetRate(int baudRate);
     int Rate() const { return m_nBaudRate; }
+    // A pseudo-terminal: waits up to `timeoutMs` for the PC's end to be set to
+    // `baudRate` and returns the rate it is set to then (0 if not a common one).
+    int WaitForPeerRate(int baudRate, int timeoutMs) const;
     // bPace: every byte sent and received costs its wire time (10 bits at the
     // line rate, or at nFixedBaud when that is nonzero).
     void SetPace(bool bPace, int nFixedBaud = 0);

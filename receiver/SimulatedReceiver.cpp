@@ -216,6 +216,17 @@ bool CSimulatedReceiver::RunActions(CReceiverEngine& engine, int nSessionId, int
         }
         case ReceiverAction::Kind::SetRate:
             m_line.SetRate(action.nBaudRate);
+            if (m_bCheckLineRate)
+            {
+                const int seen = m_line.WaitForPeerRate(action.nBaudRate, kLineRateWaitMs);
+                if (seen != action.nBaudRate)
+                {
+                    failure = "the PC's line stayed at " + std::to_string(seen) + " baud after the switch to " +
+                              std::to_string(action.nBaudRate);
+                    return false;
+                }
+                Log("the PC's line followed to " + std::to_string(seen) + " baud");
+            }
             break;
         }
     }
@@ -312,6 +323,7 @@ void CSimulatedReceiver::Run()
             m_line.DiscardInput();
             m_line.SetRate(9600);
             m_line.SetPace(options.bPace, options.nPaceBaud);
+            m_bCheckLineRate = options.bCheckLineRate;
             engine = MakeReceiverEngine(options);
             engine->SetLog([this](const std::string& line) { Log(line); });
             Log(std::string("power on (") + (options.role == ReceiverRole::Download ? "download" : "upload") +
@@ -362,4 +374,9 @@ void CSimulatedReceiver::Run()
         if (engine && NowMs() >= engine->Deadline())
             engine->OnTick(NowMs());
     }
+}
+
+int CSimulatedReceiver::WaitForLineRate(int baudRate, int timeoutMs) const
+{
+    return m_line.WaitForPeerRate(baudRate, timeoutMs);
 }

@@ -67,12 +67,17 @@ public:
     // Waits for the result of the session started last; nothing when it has not
     // ended within `timeout` or no session was started.
     std::optional<ReceiverResult> WaitForResult(std::chrono::milliseconds timeout);
+    // A pseudo-terminal: waits up to `timeoutMs` for the PC's end to be set to
+    // `baudRate`; the rate it is set to then (0 if not a common one).
+    int WaitForLineRate(int baudRate, int timeoutMs) const;
+    static constexpr int kLineRateWaitMs = 2000;
 
 private:
     bool StartThread();
     void Run();
     // Carries out the engine's actions; false when a power-off or stop cut them
     // short or the line failed (`failure` then says why).
+    bool m_bCheckLineRate = false; // receiver thread only
     bool RunActions(CReceiverEngine& engine, int nSessionId, int stallTimeoutMs, std::string& failure);
     bool StopOrPowerOffRequested(int nSessionId);
     void EndSession(int nSessionId, std::unique_ptr<CReceiverEngine>& engine, const ReceiverOptions& options,

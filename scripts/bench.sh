@@ -9,7 +9,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVDM_BENCH=ON > build.c
 cmake --build build -j "$(nproc)"
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-  names=(Codec Serial Receiver Download Upload Gui)
+  names=(Codec Serial Receiver Download Upload NetworkLine Gui)
 fi
 for name in "${names[@]}"; do
   exe=$(find build -type f -name "bench_${name}" -perm -u+x | head -n 1)

@@ -10,6 +10,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   clang
   dpkg-dev file
+  ser2net
   # manual pages, the Debian packages (scripts/package.sh) and their checks
   help2man debhelper fakeroot lintian appstream desktop-file-utils
 )

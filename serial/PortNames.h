@@ -1,6 +1,7 @@
 // Port numbers and the devices they stand for. Numbers 1 to 6 are COM1 to COM6
 // and map to /dev/ttyS0 to /dev/ttyS5 unless pointed elsewhere; numbers 7 and up
-// are the "TELNET" port and open only when a device has been mapped to them.
+// are the "TELNET" port and open only when a device has been mapped to them,
+// typically a network line (rfc2217://HOST:PORT or tcp://HOST:PORT).
 // A mapping comes from SetPortDevice (the `--comN PATH` options, the GUI), from
 // the environment variable KAVDM_COMn, or from the settings file's [ports]
 // comN=PATH (serial/SettingsFile.h), in that order of precedence; the

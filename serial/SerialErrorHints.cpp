@@ -86,3 +86,24 @@ std::string SerialErrorHint(int error)
         return SerialErrorHint(error, {});
     }
 }
+
+std::string NetworkLineErrorHint(int error)
+{
+    switch (error)
+    {
+    case ECONNREFUSED:
+        return "nothing listens there: check that ser2net (or the serial device server) runs and serves that port";
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return "check the host name or address, the network and any firewall between";
+    case EPROTO:
+    case EPROTONOSUPPORT:
+        return "set the server's port up for RFC 2217 (ser2net: accepter telnet(rfc2217),tcp,PORT), or use tcp:// "
+               "for a raw TCP port";
+    case ECONNRESET:
+        return "the server dropped the connection: another client may have taken the port over";
+    default:
+        return {};
+    }
+}

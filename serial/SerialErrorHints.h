@@ -15,3 +15,7 @@ std::vector<std::string> RunningAdapterGrabbers(const std::string& procRoot = "/
 std::string SerialErrorHint(int error, const std::vector<std::string>& grabbers);
 // The same with the running services looked up.
 std::string SerialErrorHint(int error);
+
+// What the user can do about a failure to open a network line (rfc2217://,
+// tcp://) with this errno; "" when nothing is known.
+std::string NetworkLineErrorHint(int error);

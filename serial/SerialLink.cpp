@@ -1,6 +1,8 @@
 #include "serial/SerialLink.h"
 
 #include "serial/DeliveryGate.h"
+#include "serial/NetworkLine.h"
+#include "serial/NetworkLinePark.h"
 #include "serial/PosixPortLayer.h"
 #include "serial/SerialOwner.h"
 
@@ -22,8 +24,9 @@ CSerialLink::CSerialLink() = default;
 
 CSerialLink::~CSerialLink()
 {
-    // The last holder is gone, so nobody uses the descriptor any more.
-    if (m_nFd >= 0)
+    // The last holder is gone, so nobody uses the descriptor any more. A
+    // network line closes its socket itself.
+    if (m_nFd >= 0 && !m_pNetwork)
         posixport::CloseExclusive(m_nFd);
     if (m_nWakeFd >= 0)
         ::close(m_nWakeFd);
@@ -47,7 +50,7 @@ bool CSerialLink::HasWakeEvent() const
     return m_nWakeFd >= 0;
 }
 
-std::uint64_t CSerialLink::Attach(int fd)
+std::uint64_t CSerialLink::Attach(int fd, std::shared_ptr<CNetworkLine> network)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -62,8 +65,17 @@ std::uint64_t CSerialLink::Attach(int fd)
     {
     }
     m_nFd = fd;
+    m_pNetwork = std::move(network);
     m_deviceState = DeviceState::Open;
     return ++m_nGeneration;
+}
+
+std::shared_ptr<CNetworkLine> CSerialLink::Network(std::uint64_t generation) const
+{
+    std::lock_guard lock(m_deviceMutex);
+    if (m_deviceState != DeviceState::Open || (generation != 0 && generation != m_nGeneration))
+        return nullptr;
+    return m_pNetwork;
 }
 
 bool CSerialLink::IsOpen() const
@@ -141,6 +153,20 @@ bool CSerialLink::CloseDevice(bool byUser, std::uint64_t generation)
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(m_nWakeFd, &one, sizeof one);
     }
+    if (m_pNetwork)
+    {
+        // Every use of a socket is a non-blocking call or a poll that the wake-up ends.
+        m_deviceChanged.wait(lock, [this] { return m_nUsers == 0; });
+        std::shared_ptr<CNetworkLine> network = std::move(m_pNetwork);
+        m_nFd = -1;
+        m_deviceState = DeviceState::Closed;
+        m_deviceChanged.notify_all();
+        lock.unlock();
+        // A lost line closes as the last holder lets it go.
+        if (byUser)
+            ParkNetworkLine(std::move(network));
+        return true;
+    }
     // Keep what was written: the far side may not have read it yet. Only a
     // writer still stuck in tcdrain after a moment (a far side that stopped
     // reading) has the output discarded to release it.
@@ -162,6 +188,8 @@ int CSerialLink::WriteAll(const void* data, std::size_t length)
     auto use = Use();
     if (!use)
         return EBADF;
+    if (auto network = Network())
+        return network->Send(data, length, m_nWakeFd);
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t sent = 0;
     while (sent < length)
@@ -196,7 +224,12 @@ int CSerialLink::WriteAll(const void* data, std::size_t length)
 void CSerialLink::Purge()
 {
     if (auto use = Use())
-        posixport::FlushInput(use.fd());
+    {
+        if (auto network = Network())
+            network->Purge(m_nWakeFd);
+        else
+            posixport::FlushInput(use.fd());
+    }
     std::lock_guard lock(m_mutex);
     m_receiveRing.Reset();
 }

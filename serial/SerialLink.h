@@ -14,6 +14,7 @@
 #include <mutex>
 
 class CDeliveryGate;
+class CNetworkLine;
 class CSerialOwner;
 
 class CSerialLink : public std::enable_shared_from_this<CSerialLink>
@@ -34,12 +35,16 @@ public:
     bool HasWakeEvent() const;
 
     // ---- the device ----
-    // Takes over an open descriptor; returns the generation that a monitor
-    // thread started for it passes to Use().
-    std::uint64_t Attach(int fd);
+    // Takes over an open descriptor (a tty, or the socket of `network`); returns
+    // the generation that a monitor thread started for it passes to Use().
+    std::uint64_t Attach(int fd, std::shared_ptr<CNetworkLine> network = nullptr);
+    // The network line of that generation, nullptr for a tty (or when closed).
+    std::shared_ptr<CNetworkLine> Network(std::uint64_t generation = 0) const;
     // Closes the device at once: stops the monitor, wakes whoever waits on the
     // descriptor, discards both driver queues, waits for the (short) uses in
     // progress to end and closes. Never waits for a delivery. Idempotent.
+    // A network line closed by the user is kept a moment for a reopen of the
+    // same URL; one that was lost is closed.
     void Close();
     bool IsOpen() const;
     // The monitor thread of `generation` starts its work only once the port has
@@ -127,6 +132,7 @@ private:
     std::uint64_t m_nGeneration = 0;
     std::uint64_t m_nStartedGeneration = 0;
     int m_nWakeFd = -1;
+    std::shared_ptr<CNetworkLine> m_pNetwork; // set while a network line is attached
 
     std::mutex m_writeMutex; // one writer at a time
 

@@ -1,5 +1,6 @@
 #include "serial/SerialMonitor.h"
 
+#include "serial/NetworkLine.h"
 #include "serial/SerialLink.h"
 #include "serial/ThreadPriority.h"
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <poll.h>
+#include <string>
 #include <unistd.h>
 
 namespace
@@ -46,6 +48,12 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
     if (!link->WaitForMonitorStart(generation))
         return;
     RaiseThreadPriority({-20, -10, -5, -1});
+    // A network line carries Telnet commands among the line bytes, and may
+    // have brought line bytes already while it was being opened.
+    const std::shared_ptr<CNetworkLine> network = link->Network(generation);
+    std::string lineBytes;
+    if (link->HeldCount() > 0)
+        link->DeliverFromMonitor();
     char block[kBlockBytes];
     int emptyReads = 0;
     for (;;)
@@ -73,7 +81,15 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
             else if (fds[0].revents != 0)
             {
                 const ssize_t n = ::read(use.fd(), block, sizeof block);
-                if (n > 0)
+                if (n > 0 && network)
+                {
+                    network->Received(block, std::size_t(n), link->WakeFd(), lineBytes);
+                    received = int(lineBytes.size());
+                    emptyReads = 0;
+                    if (received == 0)
+                        continue; // commands only
+                }
+                else if (n > 0)
                 {
                     received = int(n);
                     emptyReads = 0;
@@ -94,8 +110,9 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
                 }
                 else if (n == 0)
                 {
-                    // End of file on a tty: it was hung up.
+                    // End of file on a tty: it was hung up; on a socket: the server closed it.
                     lost = true;
+                    lostError = network ? ECONNRESET : 0;
                 }
                 else
                 {
@@ -106,7 +123,7 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
         }
         if (received > 0)
         {
-            link->StoreReceived(block, received);
+            link->StoreReceived(network ? lineBytes.data() : block, received);
             link->DeliverFromMonitor();
             continue;
         }

@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include "serial/NetworkLine.h"
+#include "serial/NetworkLinePark.h"
 #include "serial/PortNames.h"
 #include "serial/PosixPortLayer.h"
 #include "serial/SerialErrorHints.h"
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <termios.h>
 #include <system_error>
 
 CForwardingSerialPort* theSerialPort = nullptr;
@@ -75,7 +78,14 @@ int CSerialPort::Open()
         return 0;
     }
     int fd = -1;
-    if (const int error = posixport::OpenExclusive(path, fd); error != 0)
+    std::shared_ptr<CNetworkLine> network;
+    if (IsNetworkLineUrl(path))
+    {
+        if (OpenNetworkLine(path, network) == 0)
+            return 0;
+        fd = network->Fd();
+    }
+    else if (const int error = posixport::OpenExclusive(path, fd); error != 0)
     {
         m_nLastError = error;
         return 0;
@@ -85,10 +95,18 @@ int CSerialPort::Open()
     // the new device, which has a generation of its own.
     if (m_monitorThread.joinable())
         m_monitorThread.detach();
-    posixport::RequestLowLatency(fd);
-    posixport::FlushInput(fd);
-    const std::uint64_t generation = m_pLink->Attach(fd);
-    if (Configure() == 0)
+    if (!network)
+    {
+        posixport::RequestLowLatency(fd);
+        posixport::FlushInput(fd);
+    }
+    const std::uint64_t generation = m_pLink->Attach(fd, network);
+    if (network)
+    {
+        const std::string early = network->TakeEarlyData();
+        m_pLink->StoreReceived(early.data(), int(early.size()));
+    }
+    else if (Configure() == 0)
     {
         m_pLink->Close();
         return 0;
@@ -113,6 +131,49 @@ int CSerialPort::Open()
     return 1;
 }
 
+posixport::LineSettings CSerialPort::Settings() const
+{
+    posixport::LineSettings settings;
+    settings.baudRate = m_dwBaudRate;
+    settings.byteSize = m_nByteSize;
+    settings.parity = m_nParity;
+    settings.stopBits = m_nStopBits;
+    return settings;
+}
+
+int CSerialPort::OpenNetworkLine(const std::string& path, std::shared_ptr<CNetworkLine>& network)
+{
+    NetworkLineUrl url;
+    if (!ParseNetworkLineUrl(path, url, m_strLastErrorDetail))
+    {
+        m_nLastError = EINVAL;
+        return 0;
+    }
+    // The same settings are checked as on a tty, before anything goes out.
+    termios unused{};
+    if (const int error = posixport::FillLineSettings(unused, Settings()); error != 0)
+    {
+        m_nLastError = error;
+        return 0;
+    }
+    // A line this process closed a moment ago (a rate switch) is taken back:
+    // the reopen becomes a change of settings on the same connection.
+    network = TakeParkedNetworkLine(url.text);
+    if (!network)
+    {
+        network = CNetworkLine::Connect(url, m_nLastError, m_strLastErrorDetail);
+        if (!network)
+            return 0;
+    }
+    if (const int error = network->Prepare(Settings(), m_strLastErrorDetail); error != 0)
+    {
+        m_nLastError = error;
+        network.reset();
+        return 0;
+    }
+    return 1;
+}
+
 int CSerialPort::Configure()
 {
     auto use = m_pLink->Use();
@@ -122,11 +183,17 @@ int CSerialPort::Configure()
         m_strLastErrorDetail = "the port is not open";
         return 0;
     }
-    posixport::LineSettings settings;
-    settings.baudRate = m_dwBaudRate;
-    settings.byteSize = m_nByteSize;
-    settings.parity = m_nParity;
-    settings.stopBits = m_nStopBits;
+    const posixport::LineSettings settings = Settings();
+    if (auto network = m_pLink->Network())
+    {
+        if (const int error = network->ApplySettings(settings, m_pLink->WakeFd()); error != 0)
+        {
+            m_nLastError = error;
+            m_strLastErrorDetail.clear();
+            return 0;
+        }
+        return 1;
+    }
     if (const int error = posixport::ApplyLineSettings(use.fd(), settings); error != 0)
     {
         m_nLastError = error;
@@ -221,8 +288,14 @@ std::string CSerialPort::LastErrorHint() const
     if (m_nLastError == 0)
         return {};
     if (m_nLastError == ENOENT && DevicePath().empty() && m_nPortNumber >= 1)
-        return "map it to a device with --com" + std::to_string(m_nPortNumber) + " PATH or KAVDM_COM" +
-               std::to_string(m_nPortNumber) + "=PATH";
+    {
+        const std::string n = std::to_string(m_nPortNumber);
+        return "map it to a device or a network line with --com" + n + " PATH|URL, KAVDM_COM" + n +
+               "=PATH|URL or com" + n + "= in the [ports] section of the configuration file (URL: " +
+               "rfc2217://HOST:PORT or tcp://HOST:PORT)";
+    }
+    if (IsNetworkLineUrl(DevicePath()))
+        return NetworkLineErrorHint(m_nLastError);
     return SerialErrorHint(m_nLastError);
 }
 

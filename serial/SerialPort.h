@@ -1,4 +1,5 @@
-// The serial port object: opens one device exclusively, configures the line,
+// The serial port object: opens one device exclusively (or a network line,
+// rfc2217:// or tcp://, in its place), configures the line,
 // runs a monitor thread that collects received bytes in a ring and hands them to
 // the owner, and sends bytes. There is one such object at a time, reached through
 // `theSerialPort`; a new object is made for every reopen.
@@ -17,7 +18,12 @@
 #include <thread>
 
 class CDeliveryGate;
+class CNetworkLine;
 class CSerialLink;
+namespace posixport
+{
+struct LineSettings;
+}
 
 class CSerialPort
 {
@@ -79,6 +85,10 @@ protected:
 
 private:
     void StopMonitor();
+    posixport::LineSettings Settings() const;
+    // Connects to (or takes back) the network line `path` names and brings its
+    // far end to our settings; 1, or 0 with the error set.
+    int OpenNetworkLine(const std::string& path, std::shared_ptr<CNetworkLine>& network);
 
     std::shared_ptr<CSerialLink> m_pLink;
     std::thread m_monitorThread;

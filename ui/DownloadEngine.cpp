@@ -21,6 +21,20 @@ constexpr int kCrcBytePauseMs = 1;    // after each CRC byte
 constexpr int kHalfPacket = kPacketDataSize / 2;
 constexpr int kHeaderFillBytes = kHeaderBlockSize - kModuleHeaderSize;
 constexpr int kEstimateEveryPackets = 4;
+
+// True when a read of `count` image bytes that returned `got` did not bring
+// what the chosen image holds: a short or failed read, or a file changed on
+// disk since it was chosen (reading on would send a mix with valid CRCs).
+// Running out exactly at the end is no fault where `endAllowed` (the header
+// request after the last module).
+bool IsBrokenRead(const CImageFile& image, int got, std::uint32_t count, bool endAllowed)
+{
+    if (image.ChangedSinceOpened() || !image.GetErrorText().empty())
+        return true;
+    if (got == 0)
+        return count > 0 && !endAllowed;
+    return image.IsDiskMode() ? got != int(count) : got != 1;
+}
 } // namespace
 
 void CDownloadPage::OnReceive(const char* data, int length)
@@ -129,6 +143,7 @@ void CDownloadPage::OnWaitReady(const std::uint8_t* data, int length)
 void CDownloadPage::StartTransfer(bool fromWaitReady)
 {
     SendByte(VR520_READY);
+    m_nReadyAnsweredMs = theClock().SteadyMs();
     m_nState = WaitFunction;
     m_pWindow->PlayAnimation(IDC_ANIMATION, -1, 0, -1);
     m_startTime = theClock().Now();
@@ -152,6 +167,11 @@ void CDownloadPage::RestartTransfer()
 
 void CDownloadPage::OnWaitFunction(std::uint8_t first)
 {
+    if (first == VR520_READY && theClock().SteadyMs() - m_nReadyAnsweredMs >= kReadyRepeatGuardMs)
+    {
+        RestartTransfer(); // the receiver's ready again: it never saw our answer
+        return;
+    }
     if (first == VR520_RATE || first == VR520_READY)
         return;
     if (first != VR520_FUNC)
@@ -233,7 +253,13 @@ void CDownloadPage::OnWaitHeaderRequest(std::uint8_t first)
         return;
     }
     AddLog("[rd msg] request header");
-    if (m_image.Read(theModuleHeader.bytes, kModuleHeaderSize))
+    const int got = m_image.Read(theModuleHeader.bytes, kModuleHeaderSize);
+    if (IsBrokenRead(m_image, got, kModuleHeaderSize, true))
+    {
+        FailOnImageRead();
+        return;
+    }
+    if (got != 0)
     {
         SendControlMessage(theModuleHeader);
         m_image.Seek(kHeaderFillBytes, CImageFile::Origin::Current);
@@ -293,7 +319,8 @@ void CDownloadPage::SendNextPacket()
         thePacket[1] = LAST_BLOCK;
     }
     AddLog("Next Data (" + std::to_string(m_nPacketNumber) + ")");
-    m_image.Read(thePacket + 2, std::uint32_t(std::clamp(theBytesLeft, 0, kPacketDataSize)));
+    if (!ReadPacketData())
+        return;
     SendDataPacket(thePacket);
 
     ++m_nPacketNumber;
@@ -329,9 +356,29 @@ void CDownloadPage::ResendLastPacket()
     // packet (0xEE) and wait for the next header; counters stay as they are.
     thePacket[0] = VR520_DATA;
     thePacket[1] = LAST_BLOCK;
-    m_image.Read(thePacket + 2, std::uint32_t(std::clamp(theBytesLeft, 0, kPacketDataSize)));
+    if (!ReadPacketData())
+        return;
     SendDataPacket(thePacket);
     m_nState = WaitHeaderRequest;
+}
+
+bool CDownloadPage::ReadPacketData()
+{
+    const auto count = std::uint32_t(std::clamp(theBytesLeft, 0, kPacketDataSize));
+    if (!IsBrokenRead(m_image, m_image.Read(thePacket + 2, count), count, false))
+        return true;
+    FailOnImageRead();
+    return false;
+}
+
+void CDownloadPage::FailOnImageRead()
+{
+    // Nothing of the failed read is sent: the transfer ends here, the file named.
+    const std::string reason = m_image.ChangedSinceOpened() ? "it changed on disk since it was chosen"
+                               : m_image.GetErrorText().empty() ? "it ended early"
+                                                                : m_image.GetErrorText();
+    ShowError("ERROR : Cannot read " + m_strFilePath + ": " + reason + ". Choose the file again.");
+    ResetState();
 }
 
 void CDownloadPage::CheckModuleBox()

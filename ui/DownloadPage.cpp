@@ -113,10 +113,13 @@ void CDownloadPage::OnBrowse(const std::string& path)
         return;
     }
 
-    ShowInfo("Remember to power the IRD standby and then on!");
-    m_pWindow->SetText(IDC_FILE_LOCATION, m_strFilePath);
+    // The image is ready: what came before it is dropped, and from here on
+    // every byte is answered, also one that comes while the box is open (a
+    // receiver switched on before the user's OK is served once it closes).
     m_nState = WaitReady;
     m_pLine->Purge();
+    ShowInfo("Remember to power the IRD standby and then on!");
+    m_pWindow->SetText(IDC_FILE_LOCATION, m_strFilePath);
     m_steps.Light(2);
 }
 

@@ -88,6 +88,11 @@ private:
     void RestartTransfer();
     void SendNextPacket();
     void ResendLastPacket();
+    // Reads the next packet's data from the image into thePacket; false (the
+    // transfer ended by FailOnImageRead) when it did not all come.
+    bool ReadPacketData();
+    // A read of the image failed or came short: error box naming the file, reset.
+    void FailOnImageRead();
     void CheckModuleBox();
     void LogReceivedByte(std::uint8_t byte);
     bool ImageIsStb() const;

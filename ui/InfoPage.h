@@ -38,6 +38,15 @@ class CSerialPort;
 class CInfoPage : public CSerialOwner
 {
 public:
+    // In WaitFunction a 0xCD is the receiver's ready again - it never saw our
+    // answer (the first 0xCD was noise ahead of its start) - once our answer
+    // is this old, and is answered again. One sooner crossed our answer on the
+    // line and gets none: an answer crosses a repeat within a few tens of
+    // milliseconds (1 ms per byte at 9600 baud, USB adapters' 16 ms latency
+    // timers each way, the 10 ms delivery pause), while a receiver that missed
+    // it waits far longer before asking again (the simulated one 2 s).
+    static constexpr int kReadyRepeatGuardMs = 250;
+
     // `window` draws the page (it must outlive the page); `gate` is where the
     // page's ports run their deliveries: the protocol thread, or nullptr when
     // the caller (a unit test) calls OnReceive itself. `line` is what the
@@ -153,6 +162,9 @@ protected:
     int m_nElapsedTime = 0;
     std::time_t m_startTime = 0;
     int m_nProgressScale = 2;
+
+    // When the last 0xCD answered a ready (CClock::SteadyMs()).
+    std::int64_t m_nReadyAnsweredMs = 0;
 
 private:
     void ShowBox(const std::string& text, BoxIcon icon);

@@ -124,6 +124,7 @@ void CUploadPage::OnWaitReady(const std::uint8_t* data, int length)
     AddLog("[rd msg] ready");
     m_pWindow->PlayAnimation(IDC_ANIMATION, -1, 0, 0xFFFF);
     SendByte(VR520_READY);
+    m_nReadyAnsweredMs = theClock().SteadyMs();
     AddLog("[sd msg] ready ack");
     m_nState = WaitFunction;
     m_startTime = theClock().Now();
@@ -138,6 +139,18 @@ void CUploadPage::OnWaitReady(const std::uint8_t* data, int length)
 void CUploadPage::OnWaitFunction(std::uint8_t first)
 {
     LogReceivedByte(first);
+    if (first == VR520_READY)
+    {
+        // The receiver's ready again: it never saw our answer (the first 0xCD
+        // was noise ahead of its start). A repeat that crossed our answer gets none.
+        if (theClock().SteadyMs() - m_nReadyAnsweredMs < kReadyRepeatGuardMs)
+            return;
+        SendByte(VR520_READY);
+        m_nReadyAnsweredMs = theClock().SteadyMs();
+        AddLog("[sd msg] ready ack");
+        m_startTime = theClock().Now();
+        return;
+    }
     if (first != VR520_FUNC)
     {
         ShowError("Invalid Protocol : VR520_FUNC");

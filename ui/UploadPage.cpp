@@ -73,10 +73,12 @@ std::string CUploadPage::KeepPartialOutput()
     const std::string kept = m_outFile.Abandon();
     if (kept.empty())
         return {};
+    m_strKeptPartialPath = kept;
     AddLog("File Close");
     std::string note = "Upload not complete: the data received is kept in " + kept + "; ";
     note += FileExists(target) ? target + " is left as it was." : target + " was not created.";
-    if (kept != m_outFile.PartialPath())
+    const std::string suffix = CUploadFile::kPartialSuffix;
+    if (kept.size() < suffix.size() || kept.compare(kept.size() - suffix.size(), suffix.size(), suffix) != 0)
         note += " (" + m_outFile.LastErrorText() + ")"; // the rename failed: the data stayed where it was
     return note;
 }
@@ -100,6 +102,18 @@ void CUploadPage::ResetState()
     ReopenAtRestingRate();
     if (m_steps.IsLit(3))
         m_steps.Light(1);
+}
+
+void CUploadPage::OnPortLost(int error)
+{
+    const bool bTransferRunning = m_bTransferRunning;
+    CInfoPage::OnPortLost(error); // its reset ends a running transfer
+    // As after a refusal, and as on the DOWNLOAD page: the chosen file stays
+    // chosen and the page waits for the receiver again.
+    if (!m_strFilePath.empty())
+        m_nState = WaitReady;
+    if (!bTransferRunning)
+        m_pWindow->TransferEnded(false);
 }
 
 void CUploadPage::ShowPath(const std::string& path)

@@ -43,6 +43,8 @@ public:
 
     // Bytes the upload of the receiver's digital data brings: flash and EEPROM.
     static constexpr int kDigitalUploadBytes = kFlashModuleLength + kEepromModuleLength; // 264192
+    // The file those make: each module behind its 64-byte header block.
+    static constexpr int kDigitalUploadFileBytes = kDigitalUploadBytes + 2 * kHeaderBlockSize; // 264320
     // Page-timer ticks (500 ms each) to wait for a packet or a module header.
     static constexpr int kReplyTimeoutTicks = 10;
     // Pause before asking again for a packet that came broken.
@@ -70,6 +72,11 @@ public:
     void OnReceive(const char* data, int length) override;
     // No packet (or module header) within the time-out: ask for it again.
     void OnTimeout() override;
+    // The port's device went away: the base page's box and reset; a chosen file
+    // stays chosen and the receiver is waited for again. The window hears that
+    // the transfer ended even when none was running, as the DOWNLOAD page tells
+    // it at every reset, so a front end waiting for the receiver stops waiting.
+    void OnPortLost(int error) override;
     // Log the text, then the base box.
     void ShowInfo(const std::string& text) override;
     void ShowError(const std::string& text) override;
@@ -95,6 +102,11 @@ public:
     int UploadKind() const { return m_nUploadKind; }
     bool IsStepLit(int step) const { return m_steps.IsLit(step); }
     bool IsOutputOpen() const { return m_outFile.IsOpen(); }
+    // Where the data of the last upload that did not complete was kept ("" if nowhere).
+    const std::string& KeptPartialPath() const { return m_strKeptPartialPath; }
+    // The program is closing: an upload under way keeps its data as .partial now,
+    // so the front end can say where (the destructor would do it silently).
+    void KeepUnfinishedOutput() { KeepPartialOutput(); }
 
 private:
     // The engine's steps (ui/UploadEngine.cpp).
@@ -132,6 +144,7 @@ private:
     CStepTexts m_steps;
     std::string m_strFilePath;
     CUploadFile m_outFile;
+    std::string m_strKeptPartialPath;
 
     // True from the receiver's ready until the window was told how it ended.
     bool m_bTransferRunning = false;

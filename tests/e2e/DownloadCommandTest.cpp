@@ -152,6 +152,14 @@ TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path}, output, 30s), 2);
     EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "ttyUSB0"}, output, 30s), 2);
     EXPECT_NE(output.find("not a port"), std::string::npos) << output;
+    for (const char* wait : {"nan", "inf", "-1", "0", "5s"})
+    {
+        EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "download", path, "--port", "COM2", "--wait", wait},
+                                          output, 30s),
+                  2)
+            << wait;
+        EXPECT_NE(output.find("not a time to wait"), std::string::npos) << output;
+    }
 }
 
 TEST_F(DownloadCommandTest, SilentReceiverTimesOutAndSignalsCloseCleanly)
@@ -164,12 +172,17 @@ TEST_F(DownloadCommandTest, SilentReceiverTimesOutAndSignalsCloseCleanly)
               3)
         << output;
 
-    CCommandProcess process;
-    ASSERT_TRUE(process.Start({KAVDM_BINARY, "download", path, "--port", line.Path()}));
-    std::this_thread::sleep_for(500ms);
-    process.Signal(SIGINT);
-    EXPECT_EQ(process.Wait(10s), 128 + SIGINT) << process.Output();
-    EXPECT_NE(process.Output().find("interrupted"), std::string::npos) << process.Output();
+    // A wait far beyond any clock's count is still a wait, ended here by each
+    // of the signals that end a run.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    {
+        CCommandProcess process;
+        ASSERT_TRUE(process.Start({KAVDM_BINARY, "download", path, "--port", line.Path(), "--wait", "1e10"}));
+        std::this_thread::sleep_for(500ms);
+        process.Signal(signal);
+        EXPECT_EQ(process.Wait(10s), 128 + signal) << process.Output();
+        EXPECT_NE(process.Output().find("interrupted"), std::string::npos) << process.Output();
+    }
 }
 
 TEST_F(DownloadCommandTest, ReceiverThatVanishesMidTransferEndsTheDownloadAsFailed)

@@ -9,10 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/mount.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -175,22 +179,65 @@ TEST_F(UploadCommandTest, RefusedUploadFailsAndLeavesTheEarlierFileAlone)
 
 TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFile)
 {
+    for (const int signal : {SIGINT, SIGHUP, SIGQUIT})
+    {
+        std::filesystem::remove(m_strOutput + ".partial");
+        Write("backup.bin", Bytes{'o', 'l', 'd'});
+        CReceiverProcess receiver;
+        std::string error;
+        const std::vector<std::string> receiverArgs = {"--role", "upload", "--image", m_strImage,
+                                                       "--timeout", "20", "--pace", "115200"};
+        ASSERT_TRUE(receiver.Start(KAVDM_BINARY, receiverArgs, error)) << error;
+        CCommandProcess upload;
+        ASSERT_TRUE(upload.Start(
+            {KAVDM_BINARY, "upload", m_strOutput, "--port", receiver.PtyPath(), "--wait", "20"}));
+        // Some packets in, far from the end (the whole takes about 23 s at this rate).
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (WrittenSoFar() < 64 + 8 * 1024 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(50ms);
+        upload.Signal(signal);
+        EXPECT_EQ(upload.Wait(20s), 128 + signal) << upload.Output();
+        EXPECT_EQ(Read(m_strOutput), (Bytes{'o', 'l', 'd'}));
+        const auto partial = Read(m_strOutput + ".partial");
+        ASSERT_GT(partial.size(), 64u) << "signal " << signal;
+        EXPECT_EQ((partial.size() - 64) % 1024, 0u);
+        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin())) << "a prefix of the memory";
+        EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".partial"), std::string::npos)
+            << upload.Output();
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_strFolder), {}), 3)
+            << "no temporary file left";
+    }
+}
+
+TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)
+{
     Write("backup.bin", Bytes{'o', 'l', 'd'});
+    Write("backup.bin.partial", Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'});
     ASSERT_TRUE(StartReceiver({"--pace", "115200"}));
     CCommandProcess upload;
-    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "20"}));
-    // Some packets in, far from the end (the whole takes about 23 s at this rate).
+    ASSERT_TRUE(
+        upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "2"}));
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (WrittenSoFar() < 64 + 8 * 1024 && std::chrono::steady_clock::now() < deadline)
+    while (WrittenSoFar() < 64 + 4 * 1024 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
-    upload.Signal(SIGINT);
-    EXPECT_EQ(upload.Wait(20s), 128 + SIGINT) << upload.Output();
+    ::kill(m_receiver.Pid(), SIGSTOP); // the receiver falls silent mid-transfer
+    const auto stopped = std::chrono::steady_clock::now();
+    const int code = upload.Wait(15s);
+    const auto waited = std::chrono::steady_clock::now() - stopped;
+    ::kill(m_receiver.Pid(), SIGCONT);
+    m_receiver.Kill();
+    ASSERT_EQ(code, 3) << upload.Output();
+    EXPECT_GE(waited, 1500ms);
+    EXPECT_NE(upload.Output().find("the receiver was silent for 2 seconds"), std::string::npos)
+        << upload.Output();
     EXPECT_EQ(Read(m_strOutput), (Bytes{'o', 'l', 'd'}));
-    const auto partial = Read(m_strOutput + ".partial");
-    ASSERT_GT(partial.size(), 64u);
-    EXPECT_EQ((partial.size() - 64) % 1024, 0u);
-    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin())) << "a true prefix of the memory";
-    EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".partial"), std::string::npos) << upload.Output();
+    EXPECT_EQ(Read(m_strOutput + ".partial"), (Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r'}))
+        << "an older one is kept";
+    const auto partial = Read(m_strOutput + ".1.partial");
+    EXPECT_GT(partial.size(), 64u);
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin()));
+    EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".1.partial"), std::string::npos)
+        << upload.Output();
 }
 
 TEST_F(UploadCommandTest, RefusalsBeforeWaiting)
@@ -219,4 +266,43 @@ TEST_F(UploadCommandTest, NoReceiverWithinTheWaitExitsWithThree)
         << output;
     EXPECT_FALSE(std::filesystem::exists(m_strOutput));
     EXPECT_FALSE(std::filesystem::exists(m_strOutput + ".partial"));
+    EXPECT_EQ(output.find("warning"), std::string::npos) << "room enough here: " << output;
+}
+
+TEST_F(UploadCommandTest, AnAdapterPulledWhileWaitingEndsTheUpload)
+{
+    auto line = std::make_unique<testsupport::CScriptedLine>(9);
+    CCommandProcess upload;
+    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", line->Path()}));
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (upload.Output().find("waiting for the receiver") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    line.reset(); // the device goes away
+    const auto pulled = std::chrono::steady_clock::now();
+    EXPECT_EQ(upload.Wait(10s), 1) << upload.Output();
+    std::printf("exit %lld ms after the port went\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - pulled)
+                                           .count()));
+    EXPECT_NE(upload.Output().find("Lost the COM2 port"), std::string::npos) << upload.Output();
+    EXPECT_FALSE(std::filesystem::exists(m_strOutput));
+}
+
+TEST_F(UploadCommandTest, AFileSystemTooSmallForAWholeUploadIsWarnedOfBeforeWaiting)
+{
+    const std::string small = m_strFolder + "/small";
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=128k") != 0)
+        GTEST_SKIP() << "mounting a small file system needs privileges: " << std::strerror(errno);
+    testsupport::CScriptedLine line(9);
+    std::string output;
+    const int code = testsupport::RunCommand(
+        {KAVDM_BINARY, "upload", small + "/backup.bin", "--port", line.Path(), "--wait", "1"}, output, 30s);
+    ::umount(small.c_str());
+    EXPECT_EQ(code, 3) << output;
+    const auto warning = output.find("warning: only 131072 bytes are free where " + small +
+                                     "/backup.bin goes; a whole upload needs 264320");
+    EXPECT_NE(warning, std::string::npos) << output;
+    EXPECT_LT(warning, output.find("waiting for the receiver")) << output;
 }

@@ -244,6 +244,31 @@ private slots:
         QVERIFY(std::filesystem::file_size(target + ".partial") >= 4096);
     }
 
+    void aDeviceThatVanishesShowsTheLostPortBoxAndThePageWaitsAgain()
+    {
+        const std::string folder = testsupport::MakeTempDir();
+        auto line = std::make_unique<CTestPty>();
+        SetPortDevice(2, line->SlavePath());
+        AppUnderTest t;
+        QVERIFY(t.Start());
+        t.View()->TabCtrl()->setCurrentIndex(2);
+        t.files->answers.push_back(QString::fromStdString(folder + "/backup.bin"));
+        QTest::mouseClick(t.Page(2)->ControlAs<QPushButton>(IDC_UPLOAD_BROWSE), Qt::LeftButton);
+        QTRY_COMPARE(t.boxes->Count("Remember to power the IRD standby and then on!"), 1);
+        const size_t before = t.boxes->boxes.size();
+
+        line.reset(); // the adapter is pulled out
+        QTRY_VERIFY_WITH_TIMEOUT(t.boxes->boxes.size() > before, 5000);
+        QTest::qWait(1500); // the reset runs and tries to reopen
+        QCOMPARE(t.boxes->boxes.size(), before + 1);
+        const BoxRequest& box = t.boxes->boxes.back();
+        QVERIFY(box.icon == BoxIcon::Error);
+        QVERIFY2(QString::fromStdString(box.text).startsWith("ERROR : Lost the COM2 port"), box.text.c_str());
+        QCOMPARE(t.OnProtocol([](CLumView& v) { return v.Page(2)->State(); }), int(CUploadPage::WaitReady));
+        t.app->ExitInstance();
+        std::filesystem::remove_all(folder);
+    }
+
     void switchingToInformationDuringAnUploadAndBack()
     {
         UploadRig rig;

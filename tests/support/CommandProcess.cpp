@@ -40,6 +40,13 @@ bool CCommandProcess::Start(const std::vector<std::string>& argv)
         dup2(out, STDERR_FILENO);
         const int null = open("/dev/null", O_RDONLY);
         dup2(null, STDIN_FILENO);
+        // As a shell starts a command in the foreground: the signals that end
+        // it act, whatever the test's own runner chose to ignore or block.
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            std::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         execv(args[0], args.data());
         _exit(127);
     }

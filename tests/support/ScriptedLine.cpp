@@ -53,6 +53,9 @@ CScriptedLine::CScriptedLine(int portNumber) : m_nPortNumber(portNumber)
     MakeRaw(m_master);
     MakeRaw(m_slave);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // A command the test starts must not hold the line open: HangUp() would not reach it.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");

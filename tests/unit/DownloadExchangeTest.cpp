@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
 using testsupport::CDownloadHarness;
 using testsupport::IsValidPacket;
 using testsupport::MakeImage;
@@ -277,6 +281,65 @@ TEST_F(DownloadExchangeTest, RestartMidModuleSendsTheImageFromItsStart)
     EXPECT_TRUE(std::equal(header.begin(), header.begin() + 44, image.begin()));
     const Bytes p1 = h.RequestPacket(1);
     EXPECT_TRUE(std::equal(p1.begin() + 2, p1.end() - 4, image.begin() + 64));
+}
+
+TEST_F(DownloadExchangeTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
+{
+    h.Load("fw.bin", MakeImage({Firmware(3000)}));
+    h.Receive({0x5A, VR520_READY, 0x13}); // boot noise holding 0xCD starts the exchange
+    EXPECT_EQ(h.Sent(1), Bytes{VR520_READY});
+    h.Receive({VR520_READY}); // at once: it crossed the answer
+    EXPECT_TRUE(h.SentNow().empty());
+    h.clock.Advance(CInfoPage::kReadyRepeatGuardMs);
+    h.Receive({VR520_READY}); // the receiver's own ready, which never saw an answer
+    EXPECT_EQ(h.Sent(1), Bytes{VR520_READY});
+    h.Receive({VR520_FUNC});
+    EXPECT_EQ(h.Sent(1), Bytes{FUNC_PROGRAM});
+    EXPECT_TRUE(h.window.boxes.empty());
+}
+
+TEST_F(DownloadExchangeTest, AnImageChangedOnDiskEndsTheTransferAndNothingUnreadIsSent)
+{
+    const Bytes image = MakeImage({Eeprom(), Analog()});
+    struct Case
+    {
+        const char* what;
+        int packetsBefore;
+        std::uintmax_t cutAt; // 0: rewritten in place instead
+        Bytes request;
+    };
+    const Case cases[] = {{"shortened inside a module", 1, 64 + 1500, {VR520_DATA, 2}},
+                          {"shortened where a module ends", 2, 64 + 2048, {VR520_HEADER2}},
+                          {"rewritten in place", 1, 0, {VR520_DATA, 2}}};
+    for (const Case& c : cases)
+    {
+        h.Load("data.bin", image);
+        const std::string path = h.page->FilePath();
+        h.Receive({VR520_READY});
+        h.Receive({VR520_FUNC});
+        h.Receive({0x01});
+        h.Receive({VR520_HEADER2});
+        h.SentNow();
+        for (int k = 1; k <= c.packetsBefore; ++k)
+            h.RequestPacket(std::uint8_t(k));
+        if (c.cutAt != 0)
+        {
+            std::filesystem::resize_file(path, c.cutAt);
+        }
+        else
+        {
+            std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(64 + 1024).write("new", 3);
+            std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(1));
+        }
+        h.window.ClearHistory();
+        h.Receive(c.request);
+        EXPECT_TRUE(h.SentNow().empty()) << c.what;
+        EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"ERROR : Cannot read " + path +
+                                                                ": it changed on disk since it was chosen. "
+                                                                "Choose the file again."})
+            << c.what;
+        EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{false}) << c.what;
+    }
 }
 
 TEST_F(DownloadExchangeTest, StatusReportDuringDataThenTheSameBytesInWaitReady)

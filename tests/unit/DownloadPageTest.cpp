@@ -5,6 +5,7 @@
 #include "protocol/ProtocolThread.h"
 #include "serial/SerialPort.h"
 #include "support/DownloadHarness.h"
+#include "support/TestSupport.h"
 #include "ui/ControlIds.h"
 #include "ui/DurationText.h"
 #include "ui/LinkSettings.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -199,6 +202,35 @@ TEST(DurationTextTest, MinutesAndSecondsWithinTheHour)
     EXPECT_EQ(FormatDuration(3599), " 59 m 59 s");
     EXPECT_EQ(FormatDuration(3661), " 01 m 01 s") << "whole hours drop";
     EXPECT_EQ(FormatDuration(-5), " 00 m 00 s");
+}
+
+TEST(DownloadPageBrowseTest, AReceiverSwitchedOnWhileTheReadyBoxIsOpenIsAnswered)
+{
+    theLinkSettings = kInitialLinkSettings; // 9600 baud: the rate query gets 0x01
+    testsupport::CRecordingWindow window;
+    auto line = std::make_unique<testsupport::CScriptedLine>(2);
+    const std::string folder = testsupport::MakeTempDir();
+    const std::string path = folder + "/fw.bin";
+    const Bytes image = FirmwareImage();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    window.onBox = [&](const testsupport::CRecordingWindow::Box& box) {
+        if (box.text.rfind("Remember", 0) == 0)
+        {
+            line->Send({VR520_RATE});
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the port has it before the OK
+        }
+    };
+    CProtocolThread thread;
+    CDownloadPage* page = nullptr;
+    thread.RunDelivery([&] {
+        page = new CDownloadPage(&window, &thread);
+        page->OnInitDialog();
+        page->OnBrowse(path);
+    });
+    EXPECT_EQ(line->TakeExactly(1, 2000), Bytes{0x01});
+    thread.RunDelivery([&] { delete page; });
+    std::filesystem::remove_all(folder);
 }
 
 TEST(DownloadPageLostPortTest, LostPortShowsOneBoxAndResets)

@@ -145,7 +145,29 @@ TEST_F(ImageCommandTest, EncodeThenDecodeGivesTheSameBytes)
 
     const CommandResult unwritable = Run("image decode " + stb + " " + m_strDir + "/no/such/folder/x.bin");
     EXPECT_EQ(unwritable.nExitCode, 1);
-    EXPECT_NE(unwritable.strErr.find("cannot write"), std::string::npos);
+    EXPECT_NE(unwritable.strErr.find("x.bin: No such file or directory"), std::string::npos)
+        << unwritable.strErr;
+}
+
+TEST_F(ImageCommandTest, AnOutputThatIsTheInputIsRefusedAndAnOlderPartialIsLeftAlone)
+{
+    const std::string stb = m_strDir + "/fw.stb";
+    std::filesystem::copy_file(kSamples + "demo-firmware.stb", stb);
+    std::filesystem::create_symlink("fw.stb", m_strDir + "/link.stb");
+    std::filesystem::create_hard_link(stb, m_strDir + "/hard.stb");
+    const std::string dir = m_strDir;
+    for (const std::string& out : {stb, dir + "/./fw.stb", dir + "/link.stb", dir + "/hard.stb"})
+    {
+        const CommandResult result = Run("image decode " + stb + " " + out);
+        EXPECT_EQ(result.nExitCode, 1) << out;
+        EXPECT_NE(result.strErr.find("it is the input file"), std::string::npos) << result.strErr;
+    }
+    EXPECT_EQ(ReadBytes(stb), ReadBytes(kSamples + "demo-firmware.stb"));
+
+    const std::string bin = m_strDir + "/fw.bin";
+    Write("fw.bin.partial", {'k', 'e', 'e', 'p'});
+    ASSERT_EQ(Run("image decode " + stb + " " + bin).nExitCode, 0);
+    EXPECT_EQ(ReadBytes(bin + ".partial"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
 }
 
 TEST_F(ImageCommandTest, DashIsStandardInputAndOutputAndJsonParses)

@@ -96,6 +96,22 @@ TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
     EXPECT_EQ(window.beeps, (std::vector<std::pair<int, int>>{{4000, 200}, {2000, 200}}));
 }
 
+TEST_F(UploadEngineTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
+{
+    rig.Browse();
+    window.ClearHistory();
+    rig.Feed({0x5A, VR520_READY, 0x13}); // boot noise holding 0xCD starts the exchange
+    EXPECT_EQ(rig.Sent(), Bytes{VR520_READY});
+    rig.Feed({VR520_READY}); // at once: it crossed the answer
+    EXPECT_TRUE(rig.Sent().empty());
+    rig.clock.Advance(CInfoPage::kReadyRepeatGuardMs);
+    rig.Feed({VR520_READY}); // the receiver's own ready, which never saw an answer
+    EXPECT_EQ(rig.Sent(), Bytes{VR520_READY});
+    rig.Feed({VR520_FUNC});
+    EXPECT_EQ(rig.Sent(), Bytes{FUNC_UPLOAD_DIGITAL});
+    EXPECT_TRUE(window.boxes.empty()) << window.boxes.front().text;
+}
+
 TEST_F(UploadEngineTest, ModuleHeaderBlocksCarryTheReceivedKindAndSize)
 {
     rig.StartUpload();

@@ -1,5 +1,6 @@
 // The upload's output file: the earlier file survives anything but a completed
-// upload, what was received is kept as .partial, and failures carry the reason.
+// upload, what was received is kept as .partial (never over an older one), only
+// regular files are replaced, and failures carry the reason.
 #include "image/UploadFile.h"
 
 #include "support/TestSupport.h"
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -67,19 +69,67 @@ TEST_F(UploadFileTest, CommitReplacesTheEarlierFileOnlyAtTheEnd)
     EXPECT_EQ(Entries(), std::vector<std::string>{"backup.bin"});
 }
 
-TEST_F(UploadFileTest, AbandonKeepsEarlierFileAndThePartialData)
+TEST_F(UploadFileTest, AbandonKeepsEarlierFileAndThePartialDataBesideAnOlderPartial)
 {
     WriteAll(m_target, "earlier backup");
-    WriteAll(m_target + ".partial", "stale partial");
+    WriteAll(m_target + ".partial", "older partial");
+    WriteAll(m_target + ".1.partial", "older still");
     CUploadFile file;
     ASSERT_TRUE(file.Open(m_target));
     ASSERT_TRUE(file.Write("half", 4));
-    EXPECT_EQ(file.Abandon(), m_target + ".partial");
+    EXPECT_EQ(file.Abandon(), m_target + ".2.partial");
     EXPECT_FALSE(file.IsOpen());
     EXPECT_EQ(ReadAll(m_target), "earlier backup");
-    EXPECT_EQ(ReadAll(m_target + ".partial"), "half");
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"backup.bin", "backup.bin.partial"}));
+    EXPECT_EQ(ReadAll(m_target + ".partial"), "older partial");
+    EXPECT_EQ(ReadAll(m_target + ".1.partial"), "older still");
+    EXPECT_EQ(ReadAll(m_target + ".2.partial"), "half");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"backup.bin", "backup.bin.1.partial",
+                                                    "backup.bin.2.partial", "backup.bin.partial"}));
     EXPECT_EQ(file.Abandon(), "") << "a second end does nothing";
+}
+
+TEST_F(UploadFileTest, OnlyRegularFilesAreReplaced)
+{
+    ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0644), 0);
+    fs::create_symlink("fifo", m_dir + "/to-fifo");
+    fs::create_symlink("missing", m_dir + "/dangling");
+    const bool bDevice = ::mknod((m_dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct Case
+    {
+        const char* name;
+        const char* reason;
+    };
+    std::vector<Case> cases = {
+        {"fifo", "it is a FIFO (named pipe), not a regular file"},
+        {"to-fifo", "it is a symbolic link to a FIFO (named pipe), not a regular file"},
+        {"dangling", "it is a symbolic link to a file that does not exist"}};
+    if (bDevice) // needs the privilege to make device nodes
+        cases.push_back({"null", "it is a character device, not a regular file"});
+    const auto before = Entries();
+    for (const Case& c : cases)
+    {
+        CUploadFile file;
+        const std::string path = m_dir + "/" + c.name;
+        EXPECT_FALSE(file.Open(path)) << c.name;
+        EXPECT_EQ(file.LastErrorText(), "Cannot write " + path + ": " + c.reason);
+    }
+    EXPECT_EQ(Entries(), before) << "nothing created, nothing replaced";
+    struct stat st{};
+    EXPECT_TRUE(::lstat((m_dir + "/fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+TEST_F(UploadFileTest, ASymbolicLinkKeepsPointingAtTheReplacedFile)
+{
+    fs::create_directory(m_dir + "/backups");
+    WriteAll(m_dir + "/backups/monday.bin", "earlier backup");
+    fs::create_symlink("backups/monday.bin", m_target);
+    CUploadFile file;
+    ASSERT_TRUE(file.Open(m_target)) << file.LastErrorText();
+    ASSERT_TRUE(file.Write("new", 3));
+    ASSERT_TRUE(file.Commit()) << file.LastErrorText();
+    EXPECT_TRUE(fs::is_symlink(m_target));
+    EXPECT_EQ(ReadAll(m_dir + "/backups/monday.bin"), "new");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"backup.bin", "backups"}));
 }
 
 TEST_F(UploadFileTest, NothingReceivedLeavesNothingBehind)

@@ -95,6 +95,23 @@ TEST_F(UploadPageTest, BrowseShowsThePathAndCreatesNothing)
     EXPECT_EQ(std::distance(fs::directory_iterator(rig.dir), fs::directory_iterator()), 1);
 }
 
+TEST_F(UploadPageTest, ALostPortEndsTheWaitOrTheTransferOnce)
+{
+    for (const bool bTransferRunning : {false, true})
+    {
+        if (bTransferRunning)
+            rig.StartUpload();
+        else
+            rig.Browse();
+        window.ClearHistory();
+        page.OnPortLost(0);
+        ASSERT_EQ(window.boxes.size(), 1u);
+        EXPECT_EQ(window.boxes[0].text.rfind("ERROR : Lost the COM2 port", 0), 0u) << window.boxes[0].text;
+        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false}) << "a front end waiting for it stops";
+        EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
+    }
+}
+
 TEST_F(UploadPageTest, ClearAfterACompletedUploadKeepsTheFile)
 {
     rig.StartUpload();
