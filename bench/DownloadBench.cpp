@@ -4,17 +4,21 @@
 // `kavdm receiver --pty` runs as a child process. Measured from the receiver's
 // ready being answered to the end of the page's reset.
 //
-//  - Unpaced: the line costs nothing, so the time is bounded below by the fixed
-//    pauses of the protocol: 10 ms per delivery, 4 x 1 ms after the CRC bytes of
-//    each packet, 5 ms after the function code, 610 ms in the reset. Reported:
-//    wall / floor and CPU (all threads of this process) / wall.
-//  - Paced at 115200 baud: the receiver sleeps each byte's wire time (10 bits).
-//    On a real line the protocol's maximum payload rate is 1024 bytes per (wire
-//    time of the 2-byte request and the 1030-byte packet + the 10 ms delivery
-//    pause + the 4 x 1 ms CRC pauses), since each write drains before its pause.
-//    The simulated line paces a packet as it reads it, so the CRC pauses overlap
-//    the packet's wire time there: its maximum leaves them out. Reported: the
-//    payload rate and both maxima, and the rate over the rig's maximum.
+// Every figure is printed beside its floor, the time no PC can beat on this rig:
+//  - Unpaced: the line costs nothing, so the floor is the fixed pauses of the
+//    protocol on the path of the exchange: 10 ms before each delivery is
+//    handled, 4 x 1 ms after the CRC bytes of each packet, the receiver's own
+//    50 ms gap before its first header request (the 5 ms after the function
+//    code and the reply's 10 ms pass within it), the user's OK of the
+//    completion box (20 ms here), 610 ms in the reset.
+//  - Paced at 115200 baud: the receiver sleeps each byte's wire time (10 bits)
+//    as it reads or writes. The floor adds the wire time of every byte on the
+//    path; the simulated line paces a packet as it reads it, so the CRC pauses
+//    pass during the packet's wire time there and are left out.
+// Reported: wall / floor, CPU (all threads of this process) / wall, and per
+// exchange the time from a request's arrival to the answer's first byte and
+// the interval between answers (a packet's whole cycle) beside its floor.
+#include "ExchangeTimings.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
@@ -44,8 +48,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr double kDeliveryPauseS = 0.010;
 constexpr double kPacketCrcPausesS = 0.004;
-constexpr double kFunctionPauseS = 0.005;
 constexpr double kResetPausesS = 0.610;
+constexpr double kReceiverFunctionGapS = 0.050;
+constexpr double kBoxOkS = 0.020; // the user's OK of the completion box, as the window below gives it
 
 // A window that shows nothing and tells when the transfer starts and ends.
 class CTimingWindow : public CNullWindow
@@ -58,17 +63,23 @@ public:
         // The user's OK, as the console does it: the reset after "Download
         // Complete" purges the line, which on a pseudo-terminal drops what the
         // receiver has not read yet.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::duration<double>(kBoxOkS));
     }
     void TransferStarted() override
     {
         std::lock_guard lock(mutex);
         started = SteadyClock::now();
         bStarted = true;
+        exchangetimings::Start();
     }
     void TransferEnded(bool completed) override
     {
         std::lock_guard lock(mutex);
+        // Only the first end counts: the receiver exits once it has the image,
+        // and the hang-up that follows ends the next wait too.
+        if (bEnded)
+            return;
+        exchangetimings::Stop();
         bEnded = true;
         bCompleted = completed;
         changed.notify_all();
@@ -171,6 +182,7 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced)
         CProtocolThread thread;
         CDownloadPage* page = nullptr;
         thread.RunDelivery([&] {
+            exchangetimings::MarkAnsweringThread();
             theLinkSettings = kInitialLinkSettings;
             page = new CDownloadPage(&window, &thread);
             page->OnInitDialog();
@@ -204,30 +216,28 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced)
         if (!window.bCompleted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
             state.SkipWithError("the download did not complete");
 
-        const double headerRequests = modules + 1;
-        const double floor = kDeliveryPauseS + kFunctionPauseS + kDeliveryPauseS // function, reply
-                             + headerRequests * kDeliveryPauseS + packets * (kDeliveryPauseS + kPacketCrcPausesS) +
-                             kResetPausesS;
-        const double payload = double(packets) * kPacketDataSize;
+        const double byteTime = paced ? 10.0 / baud : 0.0;
+        // Unpaced, the CRC pauses are on the path; paced, they pass during the packet.
+        const double packetFloor = paced ? kDeliveryPauseS + (2 + kPacketSize) * byteTime
+                                         : kDeliveryPauseS + kPacketCrcPausesS;
+        // The function's 5 ms and the reply's 10 ms pass during the receiver's gap.
+        const double floor = 2 * byteTime + kDeliveryPauseS                          // 0xCD, 0xD0, its pause
+                             + 2 * byteTime + kReceiverFunctionGapS                   // function, reply, gap
+                             + modules * (kDeliveryPauseS + (1 + kHeaderBlockSize) * byteTime) // headers
+                             + kDeliveryPauseS + byteTime                             // the last request
+                             + packets * packetFloor + kBoxOkS + kResetPausesS;
+        const auto timings = exchangetimings::Summarise();
         state.counters["wall_s"] = wall;
         state.counters["floor_s"] = floor;
         state.counters["wall_over_floor"] = wall / floor;
         state.counters["cpu_over_wall"] = cpu / wall;
-        if (paced)
-        {
-            const double byteTime = 10.0 / baud;
-            const double lineMaximum =
-                kPacketDataSize / ((2 + kPacketSize) * byteTime + kDeliveryPauseS + kPacketCrcPausesS);
-            const double rigMaximum = kPacketDataSize / ((2 + kPacketSize) * byteTime + kDeliveryPauseS);
-            // Payload rate over the data phase: the fixed start and reset overheads taken out.
-            const double overhead = floor - packets * (kDeliveryPauseS + kPacketCrcPausesS) +
-                                    (headerRequests * (2 + kHeaderBlockSize)) * byteTime;
-            const double rate = payload / (wall - overhead);
-            state.counters["payload_Bps"] = rate;
-            state.counters["line_max_Bps"] = lineMaximum;
-            state.counters["rig_max_Bps"] = rigMaximum;
-            state.counters["payload_over_rig_max"] = rate / rigMaximum;
-        }
+        state.counters["exchanges"] = double(timings.exchanges);
+        state.counters["answer_p50_ms"] = timings.latencyMedianMs;
+        state.counters["answer_p99_ms"] = timings.latencyP99Ms;
+        state.counters["answer_floor_ms"] = kDeliveryPauseS * 1e3;
+        state.counters["cycle_p50_ms"] = timings.cycleMedianMs;
+        state.counters["cycle_p99_ms"] = timings.cycleP99Ms;
+        state.counters["cycle_floor_ms"] = packetFloor * 1e3;
     }
 }
 

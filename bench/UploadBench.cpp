@@ -12,9 +12,12 @@
 //    closing tones' 0.4 s, and the receiver's own 50 ms gap after the function.
 //  - Unpaced: the line costs nothing; shows what the PC side costs by itself.
 //
-// Reported: wall / floor, CPU time of this process (every thread) / wall,
-// heap allocations per delivery and per packet (the whole process, and those
-// made inside the page's OnReceive), and the peak RSS growth.
+// Reported: wall / floor, CPU time of this process (every thread) / wall, the
+// time from the arrival of a packet's last bytes to the next request's first
+// byte (its floor is 0) and the interval between requests (a packet's cycle)
+// beside its floor, heap allocations per delivery and per packet (the whole
+// process, and those made inside the page's OnReceive), and the peak RSS growth.
+#include "ExchangeTimings.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
@@ -96,11 +99,17 @@ public:
         started = SteadyClock::now();
         allocationsAtStart = theAllocations.load();
         bStarted = true;
+        exchangetimings::Start();
         changed.notify_all();
     }
     void TransferEnded(bool completed) override
     {
         std::lock_guard lock(mutex);
+        // Only the first end counts: the receiver exits once it has sent all,
+        // and what follows may end the transfer again.
+        if (bEnded)
+            return;
+        exchangetimings::Stop();
         bEnded = true;
         bCompleted = completed;
         changed.notify_all();
@@ -199,6 +208,7 @@ void RunUpload(benchmark::State& state, bool paced)
         CProtocolThread thread;
         CCountingUploadPage* page = nullptr;
         thread.RunDelivery([&] {
+            exchangetimings::MarkAnsweringThread();
             theLinkSettings = kInitialLinkSettings;
             page = new CCountingUploadPage(&window, &thread);
             page->ReopenPort(false);
@@ -250,10 +260,24 @@ void RunUpload(benchmark::State& state, bool paced)
         const double byteTime = paced ? 10.0 / 115200 : 0.0;
         const double floor =
             (kPcBytes + kReceiverBytes) * byteTime + kResetPausesS + kClosingTonesS + kReceiverFunctionGapS;
+        const auto timings = exchangetimings::Summarise();
+        // After the last request (for the closing header): that header, the
+        // file's commit, the reset and the tones.
+        const double tail = timings.lastAnswerNs ? double(exchangetimings::NowNs() - timings.lastAnswerNs) / 1e9 -
+                                                       std::chrono::duration<double>(SteadyClock::now() - ended).count()
+                                                 : 0.0;
         state.counters["wall_s"] = wall;
         state.counters["floor_s"] = floor;
         state.counters["wall_over_floor"] = wall / floor;
         state.counters["cpu_over_wall"] = cpu / wall;
+        state.counters["exchanges"] = double(timings.exchanges);
+        state.counters["answer_p50_ms"] = timings.latencyMedianMs;
+        state.counters["answer_p99_ms"] = timings.latencyP99Ms;
+        state.counters["cycle_p50_ms"] = timings.cycleMedianMs;
+        state.counters["cycle_p99_ms"] = timings.cycleP99Ms;
+        state.counters["cycle_floor_ms"] = (2 + kPacketSize) * byteTime * 1e3;
+        state.counters["tail_s"] = tail;
+        state.counters["tail_floor_s"] = (1 + 3) * byteTime + kResetPausesS + kClosingTonesS;
         state.counters["deliveries"] = double(deliveries);
         state.counters["allocs_per_delivery"] = deliveries ? double(allocations) / double(deliveries) : 0.0;
         state.counters["allocs_per_packet"] = double(allocations) / kPackets;

@@ -1,5 +1,6 @@
 #include "cli/ConsoleWindow.h"
 
+#include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
 
 #include <algorithm>
@@ -52,7 +53,8 @@ CConsoleWindow::~CConsoleWindow()
 void CConsoleWindow::InsertLog(int id, const std::string& text)
 {
     (void)id;
-    if (!m_options.verbose)
+    Log(text);
+    if (!m_options.verbose || m_options.quiet)
         return;
     EndProgressLine();
     std::fprintf(m_options.out, "  %s\n", text.c_str());
@@ -65,14 +67,16 @@ void CConsoleWindow::MessageBox(const std::string& text, BoxIcon icon)
 
 void CConsoleWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)
 {
-    if (m_bTransferEnded && !m_options.verbose)
-        return;
-    EndProgressLine();
     const char* label = icon == BoxIcon::Information ? "info" : icon == BoxIcon::Error ? "error" : "warning";
-    std::fprintf(m_options.out, "%s: %s\n", label, text.c_str());
+    std::string box = std::string(label) + ": " + text;
     std::istringstream lines(detail);
     for (std::string line; std::getline(lines, line);)
-        std::fprintf(m_options.out, "  %s\n", line.c_str());
+        box += "\n  " + line;
+    Log(box);
+    if ((m_bTransferEnded && !m_options.verbose) || (m_options.quiet && icon != BoxIcon::Error))
+        return;
+    EndProgressLine();
+    std::fprintf(m_options.out, "%s\n", box.c_str());
     std::fflush(m_options.out);
     std::this_thread::sleep_for(kBoxSettleTime);
 }
@@ -103,6 +107,9 @@ void CConsoleWindow::TransferStarted()
     m_started = std::chrono::steady_clock::now();
     m_nLastModule = 0;
     m_nLastDecile = -1;
+    m_nLastLoggedDecile = -1;
+    m_estimate = CProgressEstimate();
+    Log("transfer started");
     if (onTransferStarted)
         onTransferStarted();
 }
@@ -125,7 +132,21 @@ std::string CConsoleWindow::FormatProgress(const TransferProgress& p, double rat
 void CConsoleWindow::ShowProgress(const TransferProgress& progress)
 {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
-    const std::string line = FormatProgress(progress, seconds);
+    // The page's own estimate works in whole seconds since the start; the
+    // console shows the steadier one.
+    TransferProgress shown = progress;
+    const auto remaining = m_estimate.Update(seconds, progress.bytesDone, progress.totalBytes);
+    shown.estimatedSeconds = remaining ? std::max<std::int64_t>(std::int64_t(seconds + *remaining + 0.5), 1) : 0;
+    const std::string line = FormatProgress(shown, seconds);
+    const int decile =
+        progress.totalBytes > 0 ? int(std::min<std::int64_t>(progress.bytesDone * 10 / progress.totalBytes, 10)) : 0;
+    if (decile != m_nLastLoggedDecile)
+    {
+        m_nLastLoggedDecile = decile;
+        Log(line);
+    }
+    if (m_options.quiet)
+        return;
     if (m_options.progressBar)
     {
         constexpr int kBarWidth = 24;
@@ -139,8 +160,6 @@ void CConsoleWindow::ShowProgress(const TransferProgress& progress)
         return;
     }
     // Plain lines: one when a module starts and one every tenth of the transfer.
-    const int decile =
-        progress.totalBytes > 0 ? int(std::min<std::int64_t>(progress.bytesDone * 10 / progress.totalBytes, 10)) : 0;
     if (progress.module != m_nLastModule || decile != m_nLastDecile)
     {
         m_nLastModule = progress.module;
@@ -154,8 +173,15 @@ void CConsoleWindow::TransferEnded(bool completed)
 {
     EndProgressLine();
     m_bTransferEnded = true;
+    Log(completed ? "transfer ended: complete" : "transfer ended without completing");
     if (onTransferEnded)
         onTransferEnded(completed);
+}
+
+void CConsoleWindow::Log(const std::string& text)
+{
+    if (m_options.log)
+        m_options.log->Write(text);
 }
 
 void CConsoleWindow::EndProgressLine()

@@ -1,12 +1,15 @@
 // The window layer of `kavdm`: a page drawn on the terminal. Message boxes are
 // printed and the program goes on (the console has no one to press OK); log
 // lines are printed with --verbose; a transfer's progress goes to stderr as a
-// bar that redraws itself on a terminal, as plain lines otherwise. Transfer
-// milestones are handed to the runner through callbacks.
+// bar that redraws itself on a terminal, as plain lines otherwise; --quiet
+// leaves only the error boxes. With --log, log lines, boxes, progress at each
+// tenth and the end go to the log file too. Transfer milestones are handed to
+// the runner through callbacks.
 //
 // Called on the protocol thread only; prints to the stream it was given.
 #pragma once
 
+#include "cli/ProgressEstimate.h"
 #include "ui/PageWindow.h"
 
 #include <chrono>
@@ -15,6 +18,7 @@
 #include <map>
 
 class CProtocolThread;
+class CTransferLog;
 
 class CConsoleWindow : public CPageWindow
 {
@@ -23,6 +27,8 @@ public:
     {
         bool verbose = false;      // print the page's log lines
         bool progressBar = false;  // redraw one progress line (a terminal) rather than print lines
+        bool quiet = false;        // print error boxes only
+        CTransferLog* log = nullptr; // --log FILE, when given
         std::FILE* out = stderr;
     };
 
@@ -60,6 +66,7 @@ public:
 
 private:
     void EndProgressLine();
+    void Log(const std::string& text);
 
     Options m_options;
     CProtocolThread* m_pThread;
@@ -70,5 +77,7 @@ private:
     bool m_bTransferEnded = false;
     int m_nLastModule = 0;
     int m_nLastDecile = -1;
+    int m_nLastLoggedDecile = -1;
+    CProgressEstimate m_estimate;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };

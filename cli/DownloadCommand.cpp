@@ -49,7 +49,7 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
             download.OnBrowse(args.image);
             return download.State() == CDownloadPage::WaitReady;
         });
-    if (outcome == TransferOutcome::Completed)
+    if (outcome == TransferOutcome::Completed && !options.quiet)
         std::fprintf(stderr, "kavdm download: complete\n");
     else if (outcome == TransferOutcome::Failed)
         std::fprintf(stderr, "kavdm download: the transfer ended without completing\n");

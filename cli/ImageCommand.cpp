@@ -1,4 +1,5 @@
 // kavdm image info|decode|encode|make-samples: image files without a receiver.
+// "-" as a file name is standard input or output; `info --json` prints JSON.
 #include "cli/Commands.h"
 
 #include "image/ImageLoader.h"
@@ -10,6 +11,8 @@
 #include "image/StbCodec.h"
 #include "image/UploadFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -18,10 +21,13 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
 {
+constexpr const char* kStandardStream = "-";
+
 // A decoding failure: BEL, the message, then the notice, in this fixed form so scripts can match it.
 void PrintDecodingError(const std::string& strMessage)
 {
@@ -82,10 +88,66 @@ bool WriteWholeFile(const std::string& strPath, const std::vector<std::uint8_t>&
 // be replaced before it was read in full.
 bool RefuseOutputOverInput(const std::string& strIn, const std::string& strOut)
 {
-    if (!IsSameFile(strIn, strOut))
+    if (strIn == "-" || strOut == "-" || !IsSameFile(strIn, strOut))
         return false;
     Fail("cannot write " + strOut + ": it is the input file " + strIn);
     return true;
+}
+
+// Reads standard input to its end, refusing more than an image may hold.
+bool ReadStandardInput(std::vector<std::uint8_t>& bytes, std::string& strError)
+{
+    bytes.clear();
+    std::uint8_t buffer[65536];
+    for (;;)
+    {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
+        bytes.insert(bytes.end(), buffer, buffer + got);
+        if (bytes.size() > kMaxStbImageBytes)
+        {
+            strError = "standard input holds more than the " + std::to_string(kMaxStbImageBytes) +
+                       " bytes (256 MiB) an image may have";
+            return false;
+        }
+        if (got < sizeof buffer)
+            break;
+    }
+    if (std::ferror(stdin))
+    {
+        strError = std::string("cannot read standard input: ") + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+bool ReadInput(const std::string& strPath, std::vector<std::uint8_t>& bytes, std::string& strError)
+{
+    return strPath == kStandardStream ? ReadStandardInput(bytes, strError) : ReadWholeFile(strPath, bytes, strError);
+}
+
+// Writes to standard output for "-", else to the file. Image bytes are not
+// sent to a terminal, where they would only garble it.
+bool WriteOutput(const std::string& strPath, const std::vector<std::uint8_t>& bytes, std::string& strError)
+{
+    if (strPath != kStandardStream)
+        return WriteWholeFile(strPath, bytes, strError);
+    if (isatty(STDOUT_FILENO))
+    {
+        strError = "standard output is a terminal: redirect it to a file or a pipe";
+        return false;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+    {
+        strError = std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+// Where the one-line summary goes: stdout, unless the image itself went there.
+std::ostream& SummaryStream(const std::string& strOut)
+{
+    return strOut == kStandardStream ? std::cerr : std::cout;
 }
 
 std::string Printable(std::string_view text)
@@ -103,11 +165,15 @@ std::string Hex(std::uint64_t value, int nDigits)
     return text;
 }
 
+std::string_view KindName(const ModuleInfo& module)
+{
+    return HasUnclassifiableKindBytes(module.header) ? std::string_view("unknown")
+                                                     : ModuleKindName(ModuleKindOf(module.header));
+}
+
 void PrintModuleRow(const ModuleInfo& module)
 {
-    const std::string_view kind = HasUnclassifiableKindBytes(module.header)
-                                      ? std::string_view("unknown")
-                                      : ModuleKindName(ModuleKindOf(module.header));
+    const std::string_view kind = KindName(module);
     char row[200];
     std::snprintf(row, sizeof row, "%3d  %10llu  %-14.*s  %10u  0x%02X  %-19s  %s", module.nNumber,
                   static_cast<unsigned long long>(module.nOffset), int(kind.size()), kind.data(),
@@ -116,29 +182,94 @@ void PrintModuleRow(const ModuleInfo& module)
     std::cout << row << '\n';
 }
 
-int RunInfo(const std::string& strPath)
+struct InfoArguments
 {
-    CImageFile image;
-    const bool bStb = IsStbPath(strPath);
+    std::string path;
+    bool stb = false;  // the input is STB whatever its name (for "-")
+    bool json = false; // print JSON instead of the table
+};
+
+// Loads the image `info` looks at; reports and returns false when it cannot.
+bool LoadForInfo(const InfoArguments& args, bool bStb, CImageFile& image)
+{
+    const bool bStdin = args.path == kStandardStream;
+    std::vector<std::uint8_t> bytes;
+    std::string strError;
+    if (bStdin && !ReadStandardInput(bytes, strError))
+        return Fail(strError), false;
     if (bStb)
     {
-        StbDecodeResult decoded = DecodeStbFile(strPath);
+        StbDecodeResult decoded = bStdin ? DecodeStb(bytes) : DecodeStbFile(args.path);
         if (!decoded.ok())
         {
             if (!decoded.detail.empty())
-                std::cerr << "kavdm image: " << strPath << ": " << decoded.detail << '\n';
+                std::cerr << "kavdm image: " << args.path << ": " << decoded.detail << '\n';
             PrintDecodingError(decoded.error);
-            return kExitFailed;
+            return false;
         }
         image.Assign(std::move(decoded.image));
     }
-    else if (!image.OpenFile(strPath))
+    else if (bStdin)
     {
-        return Fail("cannot open " + strPath + ": " + image.GetErrorText());
+        image.Assign(std::move(bytes));
     }
+    else if (!image.OpenFile(args.path))
+    {
+        return Fail("cannot open " + args.path + ": " + image.GetErrorText()), false;
+    }
+    return true;
+}
+
+int PrintInfoJson(const InfoArguments& args, bool bStb, const ModuleWalk& walk, const ImageScanResult& scan)
+{
+    nlohmann::ordered_json info;
+    info["file"] = args.path;
+    info["format"] = bStb ? "stb" : "bin";
+    info["bytes"] = walk.nImageLength;
+    info["modules"] = nlohmann::ordered_json::array();
+    std::uint64_t nDataBytes = 0;
+    for (const ModuleInfo& module : walk.modules)
+    {
+        nDataBytes += module.nDataLength;
+        info["modules"].push_back({{"number", module.nNumber},
+                                   {"offset", module.nOffset},
+                                   {"kind", KindName(module)},
+                                   {"length", module.nDataLength},
+                                   {"lead", module.header.bytes[0]},
+                                   {"maker", Printable(module.header.makerText())},
+                                   {"crc32", Hex(module.nCrc, 8)}});
+    }
+    info["data_bytes"] = nDataBytes;
+    info["complete"] = walk.IsComplete();
+    if (!walk.IsComplete())
+        info["problem"] = walk.strProblem;
+    else if (scan.nFunctionCode == 0)
+        info["download"] = {{"refused", scan.strInvalidReason}};
+    else
+        info["download"] = {{"function_code", scan.nFunctionCode},
+                            {"function", FunctionNameForKinds(scan.nModuleKinds)},
+                            {"total_bytes", scan.nTotalBytes}};
+    std::cout << info.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    if (!walk.IsComplete())
+        return Fail(walk.strProblem);
+    if (scan.nFunctionCode == 0)
+        return Fail("the download would refuse this image: " + scan.strInvalidReason);
+    return kExitOk;
+}
+
+int RunInfo(const InfoArguments& args)
+{
+    const bool bStb = args.stb || (args.path != kStandardStream && IsStbPath(args.path));
+    CImageFile image;
+    if (!LoadForInfo(args, bStb, image))
+        return kExitFailed;
 
     const ModuleWalk walk = WalkImageModules(image, true);
-    std::cout << strPath << ": " << (bStb ? "STB, " : "BIN, ") << walk.nImageLength
+    const ImageScanResult scan = walk.IsComplete() ? ScanImageForDownload(image) : ImageScanResult{};
+    if (args.json)
+        return PrintInfoJson(args, bStb, walk, scan);
+
+    std::cout << args.path << ": " << (bStb ? "STB, " : "BIN, ") << walk.nImageLength
               << (bStb ? " bytes decoded\n" : " bytes\n");
     std::cout << "  #      offset  kind                length  lead  maker                CRC-32\n";
     std::uint64_t nDataBytes = 0;
@@ -151,7 +282,6 @@ int RunInfo(const std::string& strPath)
         return Fail(walk.strProblem);
     std::cout << "modules: " << walk.modules.size() << ", data bytes: " << nDataBytes << '\n';
 
-    const ImageScanResult scan = ScanImageForDownload(image);
     if (scan.nFunctionCode == 0)
     {
         std::cout << "download: refused (" << (bStb ? "STB" : "BIN") << " file is invalid.)\n";
@@ -166,7 +296,11 @@ int RunDecode(const std::string& strIn, const std::string& strOut)
 {
     if (RefuseOutputOverInput(strIn, strOut))
         return kExitFailed;
-    const StbDecodeResult decoded = DecodeStbFile(strIn);
+    std::vector<std::uint8_t> stream;
+    std::string strError;
+    if (strIn == kStandardStream && !ReadStandardInput(stream, strError))
+        return Fail(strError);
+    const StbDecodeResult decoded = strIn == kStandardStream ? DecodeStb(stream) : DecodeStbFile(strIn);
     if (!decoded.ok())
     {
         if (!decoded.detail.empty())
@@ -174,10 +308,9 @@ int RunDecode(const std::string& strIn, const std::string& strOut)
         PrintDecodingError(decoded.error);
         return kExitFailed;
     }
-    std::string strError;
-    if (!WriteWholeFile(strOut, decoded.image, strError))
+    if (!WriteOutput(strOut, decoded.image, strError))
         return Fail(strError);
-    std::cout << strOut << ": " << decoded.image.size() << " bytes\n";
+    SummaryStream(strOut) << strOut << ": " << decoded.image.size() << " bytes\n";
     return kExitOk;
 }
 
@@ -187,12 +320,12 @@ int RunEncode(const std::string& strIn, const std::string& strOut)
         return kExitFailed;
     std::vector<std::uint8_t> bytes;
     std::string strError;
-    if (!ReadWholeFile(strIn, bytes, strError))
+    if (!ReadInput(strIn, bytes, strError))
         return Fail(strError);
     const StbEncodeResult encoded = EncodeStb(bytes);
     if (!encoded.ok())
         return Fail(encoded.error);
-    if (!WriteWholeFile(strOut, encoded.stream, strError))
+    if (!WriteOutput(strOut, encoded.stream, strError))
         return Fail(strError);
     // Any bytes can be coded; say so when the download would refuse them.
     CImageFile image;
@@ -200,7 +333,7 @@ int RunEncode(const std::string& strIn, const std::string& strOut)
     const ModuleWalk walk = WalkImageModules(image, false);
     if (!walk.IsComplete())
         std::cerr << "kavdm image: note: " << walk.strProblem << '\n';
-    std::cout << strOut << ": " << encoded.stream.size() << " bytes from " << walk.nImageLength << '\n';
+    SummaryStream(strOut) << strOut << ": " << encoded.stream.size() << " bytes from " << walk.nImageLength << '\n';
     return kExitOk;
 }
 
@@ -227,24 +360,28 @@ void AddImageCommand(CLI::App& app, CommandAction& action)
     auto* image = app.add_subcommand("image", "Inspect, decode and encode image files (BIN and STB)");
     image->require_subcommand(1);
 
-    auto infoPath = std::make_shared<std::string>();
+    auto infoArgs = std::make_shared<InfoArguments>();
     auto* info = image->add_subcommand(
         "info", "One row per module (offset, kind, data length, lead byte, maker text, CRC-32 of the data), "
                 "the totals and the function code a download would announce");
-    info->add_option("IMAGE", *infoPath, "BIN or STB image (STB when the name ends in STB, any case)")->required();
-    info->callback([&action, infoPath] { action = [infoPath] { return RunInfo(*infoPath); }; });
+    info->add_option("IMAGE", infoArgs->path,
+                     "BIN or STB image (STB when the name ends in STB, any case); - for standard input")
+        ->required();
+    info->add_flag("--stb", infoArgs->stb, "the image is STB whatever its name (for standard input)");
+    info->add_flag("--json", infoArgs->json, "print the same as a JSON object");
+    info->callback([&action, infoArgs] { action = [infoArgs] { return RunInfo(*infoArgs); }; });
 
     auto decodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* decode = image->add_subcommand("decode", "Decode an STB file into the plain image bytes");
-    decode->add_option("IN", decodePaths->first, "STB file")->required();
-    decode->add_option("OUT", decodePaths->second, "plain image to write")->required();
+    decode->add_option("IN", decodePaths->first, "STB file, - for standard input")->required();
+    decode->add_option("OUT", decodePaths->second, "plain image to write, - for standard output")->required();
     decode->callback(
         [&action, decodePaths] { action = [decodePaths] { return RunDecode(decodePaths->first, decodePaths->second); }; });
 
     auto encodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* encode = image->add_subcommand("encode", "Code a plain image as an STB file");
-    encode->add_option("IN", encodePaths->first, "plain image (BIN)")->required();
-    encode->add_option("OUT", encodePaths->second, "STB file to write")->required();
+    encode->add_option("IN", encodePaths->first, "plain image (BIN), - for standard input")->required();
+    encode->add_option("OUT", encodePaths->second, "STB file to write, - for standard output")->required();
     encode->callback(
         [&action, encodePaths] { action = [encodePaths] { return RunEncode(encodePaths->first, encodePaths->second); }; });
 

@@ -1,9 +1,12 @@
-// kavdm ports: the serial devices of this machine and where each port number points.
+// kavdm ports: the serial devices of this machine and where each port number
+// points; --json prints the same as a JSON object.
 #include "cli/Commands.h"
 
 #include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
 #include "serial/SerialDeviceList.h"
+
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <iomanip>
@@ -63,6 +66,42 @@ std::string DescribeMapping(int number)
     return line.str();
 }
 
+nlohmann::ordered_json PortNumberJson(int number)
+{
+    const std::string path = PortDevicePath(number);
+    std::error_code error;
+    return {{"number", number},
+            {"name", PortName(number)},
+            {"device", path},
+            {"mapped", IsPortMapped(number)},
+            {"present", !path.empty() && std::filesystem::exists(path, error)}};
+}
+
+int ListPortsJson()
+{
+    nlohmann::ordered_json list;
+    list["devices"] = nlohmann::ordered_json::array();
+    for (const auto& device : ListSerialDevices())
+    {
+        nlohmann::ordered_json entry = {{"device", device.devicePath},
+                                        {"driver", device.driver},
+                                        {"by_id", device.byIdPaths}};
+        if (!device.usbVendorId.empty())
+            entry["usb"] = {{"vendor_id", device.usbVendorId},
+                            {"product_id", device.usbProductId},
+                            {"manufacturer", device.manufacturer},
+                            {"product", device.product},
+                            {"serial_number", device.serialNumber}};
+        list["devices"].push_back(entry);
+    }
+    list["ports"] = nlohmann::ordered_json::array();
+    for (int number = 1; number <= kLastListedMappedPort; ++number)
+        if (number <= kLastComPort || IsPortMapped(number))
+            list["ports"].push_back(PortNumberJson(number));
+    std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    return kExitOk;
+}
+
 int ListPorts()
 {
     const auto devices = ListSerialDevices();
@@ -93,5 +132,7 @@ int ListPorts()
 void AddPortsCommand(CLI::App& app, CommandAction& action)
 {
     auto* command = app.add_subcommand("ports", "list the serial devices and which device each port number uses");
-    command->callback([&action] { action = [] { return ListPorts(); }; });
+    auto json = std::make_shared<bool>(false);
+    command->add_flag("--json", *json, "print the list as a JSON object");
+    command->callback([&action, json] { action = [json] { return *json ? ListPortsJson() : ListPorts(); }; });
 }

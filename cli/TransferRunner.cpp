@@ -2,6 +2,8 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/PortChoice.h"
+#include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
 #include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
@@ -88,6 +90,8 @@ std::string CheckPortArgument(const std::string& port)
     const int number = ComNumber(port);
     if (number > 0 || (number < 0 && !port.empty() && port[0] == '/'))
         return "";
+    if (port == "auto")
+        return "";
     if (IsNetworkLineUrl(port))
     {
         NetworkLineUrl url;
@@ -95,7 +99,7 @@ std::string CheckPortArgument(const std::string& port)
         return ParseNetworkLineUrl(port, url, error) ? "" : error;
     }
     return "not a port: \"" + port +
-           "\" (use COM1, COM2, ..., a device path such as /dev/ttyUSB0, or rfc2217://HOST:PORT or tcp://HOST:PORT)";
+           "\" (use COM1, COM2, ..., a device path such as /dev/ttyUSB0, rfc2217://HOST:PORT, tcp://HOST:PORT or auto)";
 }
 
 std::string CheckWaitSeconds(const std::string& text)
@@ -121,6 +125,26 @@ int ResolvePortArgument(const std::string& port, std::string& error)
     return kPathPortNumber;
 }
 
+std::string OutcomeText(TransferOutcome outcome)
+{
+    switch (outcome)
+    {
+    case TransferOutcome::Completed:
+        return "complete";
+    case TransferOutcome::Failed:
+        return "ended without completing";
+    case TransferOutcome::NotStarted:
+        return "not started";
+    case TransferOutcome::NoPort:
+        return "no port";
+    case TransferOutcome::TimedOut:
+        return "the receiver did not start in time";
+    case TransferOutcome::Interrupted:
+        return "interrupted";
+    }
+    return "unknown";
+}
+
 int ExitCodeFor(TransferOutcome outcome, int signal)
 {
     switch (outcome)
@@ -129,6 +153,8 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
         return kExitOk;
     case TransferOutcome::TimedOut:
         return kExitTimedOut;
+    case TransferOutcome::NoPort:
+        return kExitUsage;
     case TransferOutcome::Interrupted:
         return 128 + signal;
     case TransferOutcome::Failed:
@@ -141,9 +167,20 @@ int ExitCodeFor(TransferOutcome outcome, int signal)
 TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageFactory& makePage,
                                      const PageStart& start, const PageEnd& end)
 {
+    // No port anywhere, or a rate the settings file gets wrong, is a usage error.
     std::string error;
-    const int portNumber = ResolvePortArgument(options.port, error);
-    if (portNumber == 0)
+    std::string port = ChoosePort(options.port, error);
+    const int baudRate = port.empty() ? 0 : ChooseBaud(options.baudRate, error);
+    if (baudRate == 0)
+    {
+        std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
+        return TransferOutcome::NoPort;
+    }
+    if (port == "auto")
+        port = AutoPort(ListSerialDevices(), error);
+    const int portNumber = port.empty() ? 0 : ResolvePortArgument(port, error);
+    CTransferLog log;
+    if (portNumber == 0 || (!options.logPath.empty() && !log.Open(options.logPath, error)))
     {
         std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
         return TransferOutcome::NotStarted;
@@ -167,6 +204,8 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     CConsoleWindow::Options windowOptions;
     windowOptions.verbose = options.verbose;
     windowOptions.progressBar = isatty(STDERR_FILENO) != 0;
+    windowOptions.quiet = options.quiet;
+    windowOptions.log = &log;
     CConsoleWindow window(windowOptions, &thread);
     window.onTransferStarted = [&state] {
         std::lock_guard lock(state.mutex);
@@ -189,7 +228,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         window.onTimer = [page](int id) { page->OnTimer(id); };
         page->OnInitDialog();
         page->OnActivatePage();
-        page->SetBaudRate(options.baudRate);
+        page->SetBaudRate(baudRate);
         // A port that would not open was reported by the page; nothing can come.
         ready = page->Line().IsOpen() && start(*page);
     });
@@ -197,8 +236,11 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     TransferOutcome outcome = TransferOutcome::NotStarted;
     if (ready)
     {
-        std::fprintf(stderr, "kavdm %s: waiting for the receiver on %s (%s)\n", m_strWhat.c_str(),
-                     PortName(portNumber).c_str(), PortDevicePath(portNumber).c_str());
+        const std::string waiting = "kavdm " + m_strWhat + ": waiting for the receiver on " + PortName(portNumber) +
+                                    " (" + PortDevicePath(portNumber) + ") at " + std::to_string(baudRate) + " baud";
+        log.Write(waiting);
+        if (!options.quiet)
+            std::fprintf(stderr, "%s\n", waiting.c_str());
         heard.Stamp();
         for (;;)
         {
@@ -242,24 +284,31 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     });
     thread.Stop();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    log.Write("kavdm " + m_strWhat + ": result: " + OutcomeText(outcome));
     return outcome;
 }
 
 void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& waitSeconds, const std::string& baudHelp)
 {
-    command->add_option("--port", transfer.port, "COMn or a serial device path (mapped to COM2)")
-        ->required()
+    command->add_option("-p,--port", transfer.port,
+                        "COMn, a serial device path or network URL (mapped to COM2) or auto (the one USB serial adapter); "
+                        "default: KAVDM_PORT, then port= in the settings file")
         ->type_name("DEV")
-        ->check(CheckPortArgument, "COMn or a device path");
-    command->add_option("--baud", transfer.baudRate, baudHelp)
-        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
-        ->default_val(9600);
-    command->add_option("--wait", waitSeconds,
+        ->check(CheckPortArgument, "COMn, a device path, a network URL or auto");
+    command->add_option("-b,--baud", transfer.baudRate, baudHelp + " (default: baud= in the settings file, else 9600)")
+        ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+    command->add_option("-w,--wait", waitSeconds,
                         "give up (exit 3) when the receiver stays silent that long, before or during "
                         "the transfer")
         ->check(CheckWaitSeconds, "SECONDS > 0")
         ->type_name("SECONDS");
-    command->add_flag("--verbose", transfer.verbose, "print the page's log lines");
-    command->footer("Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
+    auto* verbose = command->add_flag("-v,--verbose", transfer.verbose, "print the page's log lines");
+    command->add_flag("-q,--quiet", transfer.quiet, "print errors only (no progress)")->excludes(verbose);
+    command->add_option("--log", transfer.logPath,
+                        "append timestamped log lines, progress at each tenth and the result to FILE")
+        ->type_name("FILE");
+    command->footer("Settings file: $XDG_CONFIG_HOME/kavdm/kavdm.conf (~/.config/kavdm/kavdm.conf), "
+                    "[General] port= and baud=, [ports] com1= ...\n"
+                    "Exit status: 0 complete, 1 failed or reset without completing, 2 usage, 3 --wait passed, "
                     "128+N on signal N.");
 }

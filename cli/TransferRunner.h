@@ -18,10 +18,12 @@ class CDeliveryGate;
 
 struct TransferOptions
 {
-    std::string port;                   // "COMn" or a device path
-    int baudRate = 9600;                // the rate the receiver is asked to switch to
+    std::string port;                   // "COMn", a device path or "auto"; "" for the default (cli/PortChoice.h)
+    int baudRate = 0;                   // the rate the receiver is asked to switch to; 0 for the default
     std::optional<double> waitSeconds;  // the longest silence of the receiver to wait through
     bool verbose = false;               // print the page's log lines
+    bool quiet = false;                 // print errors only
+    std::string logPath;                // --log FILE: append timestamped lines there
 };
 
 enum class TransferOutcome
@@ -29,6 +31,7 @@ enum class TransferOutcome
     Completed,   // the transfer ended complete
     Failed,      // the page reset without completing
     NotStarted,  // the port would not open or the page could not serve a receiver (reported)
+    NoPort,      // no port on the line, in the environment or the settings file (reported)
     TimedOut,    // the receiver was silent for the --wait time
     Interrupted, // SIGINT, SIGTERM, SIGHUP or SIGQUIT
 };
@@ -36,7 +39,8 @@ enum class TransferOutcome
 // Maps "COMn" (any case, n >= 1) to n, and a device path to COM2 pointed at
 // that path (SetPortDevice). Returns 0 and fills `error` for anything else.
 int ResolvePortArgument(const std::string& port, std::string& error);
-// For the --port option's check: "" when `port` is COMn or a device path, else why not.
+// For the --port option's check: "" when `port` is COMn, a device path, a
+// network port URL or "auto", else why not.
 std::string CheckPortArgument(const std::string& port);
 // For the --wait option's check: "" for a finite number of seconds above 0, else why not.
 std::string CheckWaitSeconds(const std::string& text);
@@ -64,5 +68,7 @@ private:
     int m_nSignal = 0;
 };
 
-// The process exit code of an outcome: 0, 1, 3, or 128 + the signal.
+// The outcome in words, for the log: "complete", "interrupted", ...
+std::string OutcomeText(TransferOutcome outcome);
+// The process exit code of an outcome: 0, 1, 2, 3, or 128 + the signal.
 int ExitCodeFor(TransferOutcome outcome, int signal);

@@ -78,7 +78,8 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
         });
     if (outcome == TransferOutcome::Completed)
     {
-        std::fprintf(stderr, "kavdm upload: complete, saved to %s\n", args.output.c_str());
+        if (!options.quiet)
+            std::fprintf(stderr, "kavdm upload: complete, saved to %s\n", args.output.c_str());
     }
     else
     {

@@ -7,9 +7,10 @@
 int main(int argc, char** argv)
 {
     CLI::App app{"kavdm: send images to a satellite receiver over a serial line, read its memory back, "
-                 "and work with image files"};
+                 "and work with image files",
+                 "kavdm"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("kavdm ") + kKavdmVersion);
+    app.set_version_flag("-V,--version", std::string("kavdm ") + kKavdmVersion);
 
     CommandAction action;
     AddPortMapOptions(app);

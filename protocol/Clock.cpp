@@ -1,13 +1,23 @@
 #include "protocol/Clock.h"
 
-#include <chrono>
+#include <cerrno>
+#include <optional>
 #include <thread>
+#include <time.h>
 
 namespace
 {
 CRealClock theRealClock;
 std::atomic<CClock*> theCurrentClock{&theRealClock};
+thread_local std::optional<CClock::TimePoint> theDeliveryArrival;
 } // namespace
+
+void CClock::SleepUntil(TimePoint deadline)
+{
+    const auto left = deadline - SteadyNow();
+    if (left > TimePoint::duration::zero())
+        Sleep(int(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
 
 std::time_t CRealClock::Now()
 {
@@ -19,7 +29,18 @@ void CRealClock::Sleep(int milliseconds)
     if (milliseconds <= 0)
         std::this_thread::yield();
     else
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        SleepUntil(SteadyNow() + std::chrono::milliseconds(milliseconds));
+}
+
+void CRealClock::SleepUntil(TimePoint deadline)
+{
+    // steady_clock is CLOCK_MONOTONIC; an absolute deadline survives signals
+    // without drifting.
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
+    const timespec until{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
+    {
+    }
 }
 
 std::int64_t CRealClock::SteadyMs()
@@ -45,4 +66,21 @@ CClock& theClock()
 void SetClock(CClock* clock)
 {
     theCurrentClock.store(clock ? clock : &theRealClock);
+}
+
+CClock::TimePoint TakeDeliveryArrival()
+{
+    if (!theDeliveryArrival)
+        return theClock().SteadyNow();
+    const CClock::TimePoint arrival = *theDeliveryArrival;
+    theDeliveryArrival.reset();
+    return arrival;
+}
+
+void NoteDeliveryArrival(const CClock::TimePoint* arrival)
+{
+    if (arrival != nullptr)
+        theDeliveryArrival = *arrival;
+    else
+        theDeliveryArrival.reset();
 }

@@ -1,5 +1,6 @@
 #include "protocol/ProtocolThread.h"
 
+#include "protocol/Clock.h"
 #include "serial/ThreadPriority.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ void CProtocolThread::Post(std::function<void()> step)
         std::lock_guard lock(m_mutex);
         if (m_bStopping)
             return;
-        m_steps.push_back(std::move(step));
+        m_steps.push_back(Step{std::move(step)});
     }
     m_wake.notify_all();
 }
@@ -56,11 +57,34 @@ void CProtocolThread::RunDelivery(const std::function<void()>& delivery)
         // The step holds a guard that marks the waiter finished when the step is
         // run or destroyed unrun, so a delivery never waits for a stopped thread.
         auto guard = std::shared_ptr<void>(nullptr, [finish](void*) { finish(); });
-        m_steps.push_back([&delivery, guard] { delivery(); });
+        // The handler's pause before a delivery counts from here, its arrival.
+        m_steps.push_back(Step{[&delivery, guard, arrival = theClock().SteadyNow()] {
+            NoteDeliveryArrival(&arrival);
+            delivery();
+            NoteDeliveryArrival(nullptr);
+        }});
     }
     m_wake.notify_all();
     std::unique_lock lock(waiter->mutex);
     waiter->done.wait(lock, [&] { return waiter->finished; });
+}
+
+void CProtocolThread::PostDelivery(CPostedDelivery& delivery)
+{
+    const auto arrival = theClock().SteadyNow();
+    bool queued = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bStopping)
+        {
+            m_steps.push_back(Step{nullptr, &delivery, arrival});
+            queued = true;
+        }
+    }
+    if (queued)
+        m_wake.notify_all();
+    else
+        delivery.Dropped();
 }
 
 int CProtocolThread::StartTimer(std::chrono::milliseconds period, std::function<void()> tick)
@@ -93,7 +117,7 @@ void CProtocolThread::Sync()
         std::lock_guard lock(m_mutex);
         if (m_bStopping)
             return;
-        m_steps.push_back([guard] {});
+        m_steps.push_back(Step{[guard] {}});
     }
     guard.reset();
     m_wake.notify_all();
@@ -103,7 +127,7 @@ void CProtocolThread::Sync()
 
 void CProtocolThread::Stop()
 {
-    std::deque<std::function<void()>> dropped;
+    std::deque<Step> dropped;
     {
         std::lock_guard lock(m_mutex);
         if (m_bStopping && !m_thread.joinable())
@@ -119,6 +143,11 @@ void CProtocolThread::Stop()
         dropped.swap(m_steps);
     }
     // Destroying the dropped steps releases any delivery still waiting for them.
+    for (Step& step : dropped)
+    {
+        if (step.posted != nullptr)
+            step.posted->Dropped();
+    }
     dropped.clear();
 }
 
@@ -133,11 +162,20 @@ void CProtocolThread::Run()
     {
         if (!m_steps.empty())
         {
-            auto step = std::move(m_steps.front());
+            Step step = std::move(m_steps.front());
             m_steps.pop_front();
             lock.unlock();
-            step();
-            step = nullptr; // release what the step holds before taking the lock again
+            if (step.posted != nullptr)
+            {
+                NoteDeliveryArrival(&step.arrival);
+                step.posted->Run();
+                NoteDeliveryArrival(nullptr);
+            }
+            else
+            {
+                step.run();
+                step.run = nullptr; // release what the step holds before taking the lock again
+            }
             lock.lock();
             continue;
         }
@@ -148,7 +186,7 @@ void CProtocolThread::Run()
         {
             if (timer.due <= now)
             {
-                m_steps.push_back(timer.tick);
+                m_steps.push_back(Step{timer.tick});
                 timer.due = now + timer.period;
             }
             next = std::min(next, timer.due);

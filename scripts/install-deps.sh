@@ -5,12 +5,14 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation fonts-dejavu-core
   clang
   dpkg-dev file
   ser2net
+  # manual pages, the Debian packages (scripts/package.sh) and their checks
+  help2man debhelper fakeroot lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "serial/PortNames.h"
 
+#include "serial/SettingsFile.h"
+
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -25,8 +27,17 @@ PortMap& ThePortMap()
     return map;
 }
 
-// Reads every KAVDM_COMn=PATH of the environment into the map; explicit
-// mappings made before stay as they are.
+// The port number a "comN" key or the digits of KAVDM_COMn name; 0 for anything else.
+int MappingNumber(std::string_view digits)
+{
+    if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return 0;
+    return std::atoi(std::string(digits).c_str());
+}
+
+// Reads every KAVDM_COMn=PATH of the environment into the map, then the
+// settings file's [ports] comN=PATH; mappings made before (the options, the
+// GUI) stay as they are, and the environment wins over the file.
 void ReadEnvironment(PortMap& map)
 {
     if (map.environmentRead)
@@ -40,11 +51,20 @@ void ReadEnvironment(PortMap& map)
         const auto equals = text.find('=');
         if (equals == std::string_view::npos)
             continue;
-        const std::string_view digits = text.substr(kEnvironmentPrefix.size(), equals - kEnvironmentPrefix.size());
-        if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string_view::npos)
-            continue;
-        const int number = std::atoi(std::string(digits).c_str());
+        const int number = MappingNumber(text.substr(kEnvironmentPrefix.size(), equals - kEnvironmentPrefix.size()));
         const std::string path(text.substr(equals + 1));
+        if (number >= 1 && !path.empty())
+            map.devices.try_emplace(number, path);
+    }
+    CSettingsFile settings;
+    if (!settings.Load(CSettingsFile::DefaultPath()))
+        return;
+    for (const auto& [key, path] : settings.Section("ports"))
+    {
+        const std::string_view name(key);
+        if (name.size() < 4 || (name.substr(0, 3) != "com" && name.substr(0, 3) != "COM"))
+            continue;
+        const int number = MappingNumber(name.substr(3));
         if (number >= 1 && !path.empty())
             map.devices.try_emplace(number, path);
     }

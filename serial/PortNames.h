@@ -2,8 +2,10 @@
 // and map to /dev/ttyS0 to /dev/ttyS5 unless pointed elsewhere; numbers 7 and up
 // are the "TELNET" port and open only when a device has been mapped to them,
 // typically a network line (rfc2217://HOST:PORT or tcp://HOST:PORT).
-// A mapping comes from SetPortDevice (the `--comN PATH` options, the GUI) or from
-// the environment variable KAVDM_COMn, read once at first use.
+// A mapping comes from SetPortDevice (the `--comN PATH` options, the GUI), from
+// the environment variable KAVDM_COMn, or from the settings file's [ports]
+// comN=PATH (serial/SettingsFile.h), in that order of precedence; the
+// environment and the file are read once at first use.
 #pragma once
 
 #include <string>

@@ -185,6 +185,7 @@ bool CSerialLink::CloseDevice(bool byUser, std::uint64_t generation)
 int CSerialLink::WriteAll(const void* data, std::size_t length)
 {
     std::lock_guard writer(m_writeMutex);
+    m_nWrites.fetch_add(1, std::memory_order_relaxed);
     auto use = Use();
     if (!use)
         return EBADF;
@@ -276,7 +277,7 @@ void CSerialLink::MarkPortDeleted()
 bool CSerialLink::MonitorInDelivery()
 {
     std::lock_guard lock(m_mutex);
-    return m_bMonitorInDelivery;
+    return m_bMonitorInDelivery || m_bDeliveryPending;
 }
 
 void CSerialLink::DeliverPending()
@@ -336,9 +337,87 @@ bool CSerialLink::RunMonitorDelivery(Delivery delivery)
     return true;
 }
 
-void CSerialLink::DeliverFromMonitor()
+void CSerialLink::DeliverFromMonitor(std::uint64_t generation)
 {
-    RunMonitorDelivery([](CSerialLink& link) { link.DeliverPending(); });
+    CDeliveryGate* gate;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding)
+            return;
+        gate = m_pGate;
+        if (gate != nullptr)
+        {
+            m_bDeliveryPending = true;
+            m_gatedDelivery.m_nGeneration = generation;
+        }
+    }
+    if (gate != nullptr)
+        gate->PostDelivery(m_gatedDelivery);
+    else
+        RunMonitorDelivery([](CSerialLink& link) { link.DeliverPending(); });
+}
+
+bool CSerialLink::DeliveryPending()
+{
+    std::lock_guard lock(m_mutex);
+    return m_bDeliveryPending;
+}
+
+void CSerialLink::WaitForDelivery()
+{
+    std::unique_lock lock(m_mutex);
+    m_bMonitorWaitsForDelivery = true;
+    m_deliveryDone.wait(lock, [this] { return !m_bDeliveryPending; });
+    m_bMonitorWaitsForDelivery = false;
+}
+
+void CSerialLink::FinishDelivery()
+{
+    std::lock_guard lock(m_mutex);
+    m_bDeliveryPending = false;
+    if (m_bMonitorWaitsForDelivery)
+        m_deliveryDone.notify_all();
+}
+
+bool CSerialLink::ReadWaiting(std::uint64_t generation)
+{
+    // A network line's bytes hold Telnet commands: only the monitor decodes them.
+    if (Network(generation))
+        return false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bPortAlive || m_bClosedByUser || !m_bForwarding || m_pOwner == nullptr)
+            return false;
+    }
+    ssize_t n;
+    {
+        auto use = Use(generation);
+        if (!use)
+            return false;
+        n = ::read(use.fd(), m_waitingBlock, sizeof m_waitingBlock);
+    }
+    // Nothing there (EAGAIN), or an end the monitor's poll will see and report.
+    if (n <= 0)
+        return false;
+    StoreReceived(m_waitingBlock, int(n));
+    return true;
+}
+
+void CSerialLink::CGatedDelivery::Run()
+{
+    const std::uint64_t writesBefore = m_link.m_nWrites.load(std::memory_order_relaxed);
+    m_link.DeliverPending();
+    const bool answered = m_link.m_nWrites.load(std::memory_order_relaxed) != writesBefore;
+    CDeliveryGate* gate;
+    {
+        std::lock_guard lock(m_link.m_mutex);
+        gate = m_link.m_pGate;
+    }
+    // Queued again rather than looped here, so steps posted meanwhile keep their turn.
+    if (answered && gate != nullptr && m_link.ReadWaiting(m_nGeneration))
+        gate->PostDelivery(*this);
+    else
+        m_link.FinishDelivery();
 }
 
 void CSerialLink::ReportLostFromMonitor(int error, std::uint64_t generation)

@@ -5,15 +5,16 @@
 // leaves the thread a valid block that says "gone", and the thread ends.
 #pragma once
 
+#include "serial/DeliveryGate.h"
 #include "serial/RingBuffer.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
-class CDeliveryGate;
 class CNetworkLine;
 class CSerialOwner;
 
@@ -99,8 +100,17 @@ public:
     // the ring is empty, the port is closed or deleted, or no owner is set.
     // Runs on the calling thread.
     void DeliverPending();
-    // Monitor thread: DeliverPending, through the gate when there is one.
-    void DeliverFromMonitor();
+    // Monitor thread: DeliverPending. Without a gate it runs here; with one it is
+    // posted and this returns at once: the monitor reads nothing more until it has
+    // run (DeliveryPending, WaitForDelivery). Run on the gate's thread, it goes on
+    // with bytes that came while the owner handled the last ones, reading them
+    // from the device of `generation` itself instead of handing the monitor a
+    // wake-up and waiting for its hand-over. It looks only when the owner wrote
+    // something meanwhile: bytes come soon only as the answer to an answer.
+    void DeliverFromMonitor(std::uint64_t generation);
+    bool DeliveryPending();
+    // Monitor thread: waits until the delivery it posted has run or was dropped.
+    void WaitForDelivery();
     // Monitor thread: tells the owner once that the device went away.
     void ReportLostFromMonitor(int error, std::uint64_t generation);
     // Whether the monitor thread is inside a delivery or waiting for the gate
@@ -116,6 +126,22 @@ private:
     // false when the port is gone or closed.
     template <typename Delivery>
     bool RunMonitorDelivery(Delivery delivery);
+
+    class CGatedDelivery : public CPostedDelivery
+    {
+    public:
+        explicit CGatedDelivery(CSerialLink& link) : m_link(link) {}
+        void Run() override;
+        void Dropped() override { m_link.FinishDelivery(); }
+        std::uint64_t m_nGeneration = 0;
+
+    private:
+        CSerialLink& m_link;
+    };
+    // Gate thread, inside a posted delivery: reads what the device holds into
+    // the ring without waiting; false when nothing was read.
+    bool ReadWaiting(std::uint64_t generation);
+    void FinishDelivery();
 
     // The descriptor, its users and the close sequence.
     mutable std::mutex m_deviceMutex;
@@ -135,6 +161,7 @@ private:
     std::shared_ptr<CNetworkLine> m_pNetwork; // set while a network line is attached
 
     std::mutex m_writeMutex; // one writer at a time
+    std::atomic<std::uint64_t> m_nWrites{0};
 
     // Ring, owner and flags, read by deliveries.
     std::mutex m_mutex;
@@ -146,4 +173,9 @@ private:
     bool m_bClosedByUser = false;
     bool m_bLostReported = false;
     bool m_bMonitorInDelivery = false;
+    bool m_bDeliveryPending = false;       // a posted delivery is queued or running
+    bool m_bMonitorWaitsForDelivery = false;
+    std::condition_variable m_deliveryDone;
+    CGatedDelivery m_gatedDelivery{*this};
+    unsigned char m_waitingBlock[kDeliveryBufferBytes]; // ReadWaiting's; only one reader at a time
 };

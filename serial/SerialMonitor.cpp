@@ -20,10 +20,16 @@ constexpr int kEmptyReadsBeforeLost = 1000;
 constexpr useconds_t kEmptyReadPauseUs = 1000;
 std::atomic<int> theRunningMonitors{0};
 
-// Counts the thread as ended when its body leaves, however it leaves.
+// Counts the thread as ended when its body leaves, however it leaves, and
+// only once the delivery it handed over has run.
 struct CMonitorEndNote
 {
-    ~CMonitorEndNote() { NoteMonitorThreadEnded(); }
+    CSerialLink& link;
+    ~CMonitorEndNote()
+    {
+        link.WaitForDelivery();
+        NoteMonitorThreadEnded();
+    }
 };
 } // namespace
 
@@ -44,7 +50,7 @@ void NoteMonitorThreadEnded()
 
 void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
 {
-    const CMonitorEndNote endNote;
+    const CMonitorEndNote endNote{*link};
     if (!link->WaitForMonitorStart(generation))
         return;
     RaiseThreadPriority({-20, -10, -5, -1});
@@ -53,7 +59,7 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
     const std::shared_ptr<CNetworkLine> network = link->Network(generation);
     std::string lineBytes;
     if (link->HeldCount() > 0)
-        link->DeliverFromMonitor();
+        link->DeliverFromMonitor(generation);
     char block[kBlockBytes];
     int emptyReads = 0;
     for (;;)
@@ -61,6 +67,7 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
         int received = 0;
         bool lost = false;
         int lostError = 0;
+        bool deliveryRunning = false;
         {
             auto use = link->Use(generation);
             if (!use)
@@ -77,6 +84,12 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
             else if (fds[1].revents != 0)
             {
                 return; // the close woke us
+            }
+            else if (fds[0].revents != 0 && link->DeliveryPending())
+            {
+                // Bytes came while the last delivery runs: they stay in the driver
+                // until it has run (it may read them itself).
+                deliveryRunning = true;
             }
             else if (fds[0].revents != 0)
             {
@@ -121,10 +134,15 @@ void MonitorThread(std::shared_ptr<CSerialLink> link, std::uint64_t generation)
                 }
             }
         }
+        if (deliveryRunning)
+        {
+            link->WaitForDelivery();
+            continue;
+        }
         if (received > 0)
         {
             link->StoreReceived(network ? lineBytes.data() : block, received);
-            link->DeliverFromMonitor();
+            link->DeliverFromMonitor(generation);
             continue;
         }
         if (lost)

@@ -105,10 +105,12 @@ class CForwardingSerialPort : public CSerialPort
 {
 public:
     // gate == nullptr: the monitor thread calls the owner itself.
-    // gate != nullptr: each delivery (and the port-lost notice) runs through
-    // gate->RunDelivery(), i.e. on the gate's thread, while the monitor thread
-    // waits; a delivery whose port was deleted meanwhile is dropped unrun. The
-    // owner is read inside the delivery. The gate must outlive the port.
+    // gate != nullptr: each delivery is posted to the gate (gate->PostDelivery)
+    // and runs on the gate's thread; the monitor thread reads nothing more until
+    // it has run. The port-lost notice runs through gate->RunDelivery() while the
+    // monitor thread waits. A delivery whose port was deleted meanwhile is
+    // dropped unrun. The owner is read inside the delivery. The gate must outlive
+    // the port.
     explicit CForwardingSerialPort(CSerialOwner* owner, CDeliveryGate* gate = nullptr);
     ~CForwardingSerialPort() override;
     virtual void SetOwner(CSerialOwner* owner);

@@ -39,7 +39,8 @@ bool IsBrokenRead(const CImageFile& image, int got, std::uint32_t count, bool en
 
 void CDownloadPage::OnReceive(const char* data, int length)
 {
-    theClock().Sleep(kDeliveryPauseMs);
+    // Counted from the delivery's arrival: its hand-over to this thread is part of the pause.
+    theClock().PauseFrom(TakeDeliveryArrival(), kDeliveryPauseMs);
     if (length <= 0)
         return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);

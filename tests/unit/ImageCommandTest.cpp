@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
@@ -167,6 +168,28 @@ TEST_F(ImageCommandTest, AnOutputThatIsTheInputIsRefusedAndAnOlderPartialIsLeftA
     Write("fw.bin.partial", {'k', 'e', 'e', 'p'});
     ASSERT_EQ(Run("image decode " + stb + " " + bin).nExitCode, 0);
     EXPECT_EQ(ReadBytes(bin + ".partial"), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
+TEST_F(ImageCommandTest, DashIsStandardInputAndOutputAndJsonParses)
+{
+    const std::string kavdm = KAVDM_BINARY, round = m_strDir + "/round.bin";
+    const std::string pipeline = kavdm + " image decode - - <" + kSamples + "demo-mixed.stb 2>/dev/null | " + kavdm +
+                                 " image encode - - 2>/dev/null | " + kavdm + " image decode - " + round + " >/dev/null";
+    ASSERT_EQ(std::system(pipeline.c_str()), 0);
+    EXPECT_EQ(ReadBytes(round), DecodeStbFile(kSamples + "demo-mixed.stb").image);
+
+    const CommandResult info = Run("image info --json " + kSamples + "demo-mixed.stb");
+    ASSERT_EQ(info.nExitCode, 0) << info.strErr;
+    const auto json = nlohmann::json::parse(info.strOut);
+    ASSERT_EQ(json.at("modules").size(), 3u);
+    EXPECT_EQ(json["modules"][1]["kind"], "digital-flash");
+    EXPECT_EQ(json["download"]["function_code"], 0x06);
+    EXPECT_EQ(json["download"]["total_bytes"], 276480);
+
+    const CommandResult ports = Run("--com7 '/dev/odd \"name\"' ports --json");
+    ASSERT_EQ(ports.nExitCode, 0) << ports.strErr;
+    const auto list = nlohmann::json::parse(ports.strOut);
+    EXPECT_EQ(list.at("ports").back()["device"], "/dev/odd \"name\"");
 }
 
 TEST_F(ImageCommandTest, UsageErrorsExitTwo)
