@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the normal build (unit, end-to-end and
-# GUI tests), then the same suite under ASan+UBSan, then under TSan.
-# Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
-# The Debian packages' test (label "package": a whole second build and lintian)
-# is left out here; run it with `ctest --test-dir build -L package` or scripts/package.sh.
+# GUI tests), then the same suite under ASan+UBSan, then under TSan, then the
+# Debian packages' test (label "package": a whole second build and lintian).
+# Usage: scripts/test.sh [--quick]   (--quick: the normal build's tests only,
+# without the packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,3 +33,7 @@ fi
 run_suite build-asan "-LE package" -DKAVDM_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
 # Qt's own libraries are not built for TSan, so the GUI tests stay out of that run.
 run_suite build-tsan "-LE gui|package" -DKAVDM_SANITIZE=thread -DKAVDM_GUI=OFF -DCMAKE_BUILD_TYPE=Debug
+# The Debian packages: built from a copy of the tree, their contents checked
+# and lintian run (the package test builds the whole program once more).
+echo "== build: Debian packages"
+ctest --test-dir build --output-on-failure -L package
