@@ -9,6 +9,7 @@
 #include "serial/SerialPort.h"
 #include "ui/DownloadPage.h"
 #include "ui/LinkSettings.h"
+#include "ui/NullWindow.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,29 +35,15 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kBaud = 115200;
 constexpr int kRounds = 3;
 
-class CTimingWindow : public CPageWindow
+class CTimingWindow : public CNullWindow
 {
 public:
-    void SetRange(int, int, int) override {}
-    void SetPos(int, int) override {}
-    void SetCheck(int, bool) override {}
-    void SetText(int, const std::string&) override {}
-    void SetColor(int, ColorRef) override {}
-    void SetHighlight(int, bool) override {}
-    void PlayAnimation(int, int, int, int) override {}
-    void StopAnimation(int) override {}
-    void InsertLog(int, const std::string&) override {}
     void MessageBox(const std::string& text, BoxIcon) override
     {
         if (text != "Remember to power the IRD standby and then on!" && text != "Download Complete")
             std::fprintf(stderr, "box: %s\n", text.c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    void SetTimer(int, int) override {}
-    void KillTimer(int) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void Beep(int, int) override {}
     void TransferStarted() override
     {
         std::lock_guard lock(mutex);
