@@ -281,18 +281,8 @@ int CNetworkLine::Prepare(const posixport::LineSettings& settings, std::string& 
         if (!out.reply.empty())
             SendRaw(out.reply, -1);
     }
-    if (m_url.kind == NetworkLineUrl::Kind::RawTcp)
-    {
-        NoteRawRate(settings.baudRate);
+    if (!SettingsToSend(settings))
         return 0;
-    }
-    {
-        std::lock_guard lock(m_codecMutex);
-        if (m_bSettingsSent && SameSettings(settings, m_applied))
-            return 0;
-        m_bSettingsSent = true;
-        m_applied = settings;
-    }
     if (const int error = SendRaw(SettingsRequests(settings), -1); error != 0)
         return error;
     // Bytes before the confirmation come from the line at its old settings.
@@ -342,20 +332,25 @@ std::string CNetworkLine::TakeEarlyData()
     return std::move(m_strEarlyData);
 }
 
-int CNetworkLine::ApplySettings(const posixport::LineSettings& settings, int wakeFd)
+bool CNetworkLine::SettingsToSend(const posixport::LineSettings& settings)
 {
     if (m_url.kind == NetworkLineUrl::Kind::RawTcp)
     {
         NoteRawRate(settings.baudRate);
+        return false;
+    }
+    std::lock_guard lock(m_codecMutex);
+    if (m_bSettingsSent && SameSettings(settings, m_applied))
+        return false;
+    m_bSettingsSent = true;
+    m_applied = settings;
+    return true;
+}
+
+int CNetworkLine::ApplySettings(const posixport::LineSettings& settings, int wakeFd)
+{
+    if (!SettingsToSend(settings))
         return 0;
-    }
-    {
-        std::lock_guard lock(m_codecMutex);
-        if (m_bSettingsSent && SameSettings(settings, m_applied))
-            return 0;
-        m_bSettingsSent = true;
-        m_applied = settings;
-    }
     return SendRaw(SettingsRequests(settings), wakeFd);
 }
 

@@ -66,6 +66,9 @@ private:
     int SendRaw(const std::string& bytes, int wakeFd);
     std::string SettingsRequests(const posixport::LineSettings& settings) const;
     void NoteRawRate(std::uint32_t baudRate);
+    // True when these settings still have to go to the server and are now
+    // recorded as sent; a raw TCP line never sends them (the rate is noted once).
+    bool SettingsToSend(const posixport::LineSettings& settings);
 
     const NetworkLineUrl m_url;
     const int m_nFd;
