@@ -18,6 +18,7 @@
 // Reported: wall / floor, CPU (all threads of this process) / wall, and per
 // exchange the time from a request's arrival to the answer's first byte and
 // the interval between answers (a packet's whole cycle) beside its floor.
+#include "ChildProcess.h"
 #include "ExchangeTimings.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
@@ -37,6 +38,7 @@
 #include <mutex>
 #include <thread>
 #include <string>
+#include <utility>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,29 +104,10 @@ struct ReceiverChild
 
 ReceiverChild StartReceiver(const std::vector<std::string>& extra)
 {
-    int pipeFds[2];
-    ReceiverChild child;
-    if (pipe(pipeFds) != 0)
-        return child;
     std::vector<std::string> args = {KAVDM_BINARY, "receiver", "--pty", "--timeout", "30"};
     args.insert(args.end(), extra.begin(), extra.end());
-    child.pid = fork();
-    if (child.pid == 0)
-    {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char c;
-    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
-        child.path += c;
-    close(pipeFds[0]);
+    ReceiverChild child;
+    child.pid = StartChild(std::move(args), &child.path);
     return child;
 }
 

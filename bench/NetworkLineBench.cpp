@@ -3,6 +3,7 @@
 // run (the two alternate, three times each). Reported: the best transfer time of each
 // (from the ready answered to the end of the page's reset) and their ratio; the
 // network line should stay within 3% of the direct line.
+#include "ChildProcess.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -65,32 +67,6 @@ public:
     bool bEnded = false;
     bool bCompleted = false;
 };
-
-// Runs argv as a child; with `firstLine`, reads the first line of its stdout.
-pid_t StartChild(std::vector<std::string> args, std::string* firstLine)
-{
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char c;
-    while (firstLine != nullptr && read(pipeFds[0], &c, 1) == 1 && c != '\n')
-        *firstLine += c;
-    close(pipeFds[0]);
-    return pid;
-}
 
 // Binds 127.0.0.1:`port` (0: any); the port bound, -1 when it is taken.
 int BindLoopback(int port)

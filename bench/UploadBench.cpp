@@ -17,6 +17,7 @@
 // byte (its floor is 0) and the interval between requests (a packet's cycle)
 // beside its floor, heap allocations per delivery and per packet (the whole
 // process, and those made inside the page's OnReceive), and the peak RSS growth.
+#include "ChildProcess.h"
 #include "ExchangeTimings.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
@@ -37,6 +38,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,29 +150,10 @@ struct ReceiverChild
 
 ReceiverChild StartReceiver(const std::vector<std::string>& extra)
 {
-    int pipeFds[2];
-    ReceiverChild child;
-    if (pipe(pipeFds) != 0)
-        return child;
     std::vector<std::string> args = {KAVDM_BINARY, "receiver", "--pty", "--role", "upload", "--timeout", "30"};
     args.insert(args.end(), extra.begin(), extra.end());
-    child.pid = fork();
-    if (child.pid == 0)
-    {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    char c;
-    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
-        child.path += c;
-    close(pipeFds[0]);
+    ReceiverChild child;
+    child.pid = StartChild(std::move(args), &child.path);
     return child;
 }
 
