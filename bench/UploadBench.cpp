@@ -19,6 +19,7 @@
 // process, and those made inside the page's OnReceive), and the peak RSS growth.
 #include "ChildProcess.h"
 #include "ExchangeTimings.h"
+#include "OneProcessor.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
@@ -172,11 +173,12 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
-void RunUpload(benchmark::State& state, bool paced)
+void RunUpload(benchmark::State& state, bool paced, bool oneProcessor = true)
 {
     const std::string output = "/tmp/kavdm-bench-upload.bin";
     for (auto _ : state)
     {
+        const COneProcessor pinned(oneProcessor);
         std::vector<std::string> receiverArgs = {"--no-rate"};
         if (paced)
             receiverArgs.insert(receiverArgs.end(), {"--pace", "115200"});
@@ -281,9 +283,14 @@ void BM_UploadFlashEepromUnpaced(benchmark::State& state)
 {
     RunUpload(state, false);
 }
+void BM_UploadFlashEepromPaced115200Spread(benchmark::State& state)
+{
+    RunUpload(state, true, false);
+}
 } // namespace
 
 BENCHMARK(BM_UploadFlashEepromPaced115200)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_UploadFlashEepromUnpaced)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_UploadFlashEepromPaced115200Spread)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 #include "protocol/Clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <thread>
@@ -10,6 +11,8 @@ namespace
 CRealClock theRealClock;
 std::atomic<CClock*> theCurrentClock{&theRealClock};
 thread_local std::optional<CClock::TimePoint> theDeliveryArrival;
+// How late this thread's timer wake-ups have lately been (see CRealClock::SleepUntil).
+thread_local std::chrono::nanoseconds theWakeLateness{0};
 } // namespace
 
 void CClock::SleepUntil(TimePoint deadline)
@@ -34,13 +37,38 @@ void CRealClock::Sleep(int milliseconds)
 
 void CRealClock::SleepUntil(TimePoint deadline)
 {
-    // steady_clock is CLOCK_MONOTONIC; an absolute deadline survives signals
-    // without drifting.
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
-    const timespec until{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
+    // A timer wakes a thread some tens of microseconds late, more on a virtual
+    // machine or from a deep idle state, and the receiver waits for every
+    // pause. So the thread sleeps until its recent lateness before the
+    // deadline and watches the clock for the rest: the pause ends on time, for
+    // at most kMaxEarlyWake of processor time.
+    const TimePoint wake = deadline - theWakeLateness;
+    if (SteadyNow() < wake)
+    {
+        // steady_clock is CLOCK_MONOTONIC; an absolute deadline survives
+        // signals without drifting.
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count();
+        const timespec until{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
+        {
+        }
+        theWakeLateness = NextWakeLateness(theWakeLateness, SteadyNow() - wake);
+    }
+    while (SteadyNow() < deadline)
     {
     }
+}
+
+std::chrono::nanoseconds NextWakeLateness(std::chrono::nanoseconds estimate, std::chrono::nanoseconds late)
+{
+    // Follows a later wake-up quickly and an earlier one slowly, so that most
+    // wake-ups come before the deadline; one very late wake-up (the machine
+    // was busy) moves it by a quarter at most.
+    if (late > estimate)
+        estimate += (late - estimate) / 4;
+    else
+        estimate -= (estimate - late) / 16;
+    return std::clamp(estimate, std::chrono::nanoseconds::zero(), std::chrono::nanoseconds(kMaxEarlyWake));
 }
 
 std::int64_t CRealClock::SteadyMs()

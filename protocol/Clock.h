@@ -39,12 +39,19 @@ public:
     virtual std::int64_t SteadyMs() { return std::int64_t(Now()) * 1000; }
 };
 
+// A real pause sleeps until this much before its deadline at most, and
+// watches the clock for the rest.
+inline constexpr std::chrono::microseconds kMaxEarlyWake{200};
+// The next estimate of a thread's timer lateness after a wake-up `late`
+// behind its time, between 0 and kMaxEarlyWake.
+std::chrono::nanoseconds NextWakeLateness(std::chrono::nanoseconds estimate, std::chrono::nanoseconds late);
+
 class CRealClock : public CClock
 {
 public:
     std::time_t Now() override;
     void Sleep(int milliseconds) override;
-    void SleepUntil(TimePoint deadline) override; // clock_nanosleep on CLOCK_MONOTONIC, absolute
+    void SleepUntil(TimePoint deadline) override; // clock_nanosleep on CLOCK_MONOTONIC, absolute, then the clock
     std::int64_t SteadyMs() override;
 };
 

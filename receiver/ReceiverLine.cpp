@@ -119,6 +119,7 @@ bool CReceiverLine::OpenPty(std::string& error)
     m_bIsDevice = false;
     m_nBaudRate = 9600;
     m_txFree = m_rxFree = Clock::now();
+    m_bRxBusy = false;
     return true;
 }
 
@@ -146,6 +147,7 @@ bool CReceiverLine::OpenDevice(const std::string& path, std::string& error)
     m_bIsDevice = true;
     m_nBaudRate = 9600;
     m_txFree = m_rxFree = Clock::now();
+    m_bRxBusy = false;
     return true;
 }
 
@@ -235,6 +237,20 @@ CReceiverLine::Result CReceiverLine::Read(std::uint8_t* buffer, std::size_t capa
         m_strLastError = "the line is not open";
         return Result::Failed;
     }
+    if (m_bPace && m_bRxBusy)
+    {
+        // Bytes already waiting when the last ones' wire time ended were sent
+        // behind them and follow them back to back: a late wake-up of this
+        // thread does not lengthen the simulated line.
+        m_bRxBusy = false;
+        const ssize_t count = ::read(m_fd, buffer, capacity);
+        if (count > 0)
+        {
+            length = std::size_t(count);
+            PaceReceived(m_rxFree, length);
+            return Result::Ok;
+        }
+    }
     pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
     if (ready < 0)
@@ -263,12 +279,16 @@ CReceiverLine::Result CReceiverLine::Read(std::uint8_t* buffer, std::size_t capa
     }
     length = std::size_t(count);
     if (m_bPace && length > 0)
-    {
-        // The bytes count as received once their wire time has passed.
-        m_rxFree = std::max(Clock::now(), m_rxFree) + ByteTime() * std::int64_t(length);
-        SleepUntil(m_rxFree);
-    }
+        PaceReceived(std::max(Clock::now(), m_rxFree), length);
     return Result::Ok;
+}
+
+void CReceiverLine::PaceReceived(Clock::time_point start, std::size_t length)
+{
+    // The bytes count as received once their wire time from `start` has passed.
+    m_rxFree = start + ByteTime() * std::int64_t(length);
+    SleepUntil(m_rxFree);
+    m_bRxBusy = true;
 }
 
 CReceiverLine::Result CReceiverLine::Write(const std::uint8_t* data, std::size_t length, int stallTimeoutMs,
@@ -362,6 +382,7 @@ void CReceiverLine::DiscardInput()
 {
     if (m_fd < 0)
         return;
+    m_bRxBusy = false;
     std::uint8_t scratch[1024];
     while (::read(m_fd, scratch, sizeof scratch) > 0)
     {

@@ -73,6 +73,7 @@ public:
 private:
     bool ApplyRawMode(int fd, int baudRate, std::string& error);
     Result SleepUntil(Clock::time_point until);
+    void PaceReceived(Clock::time_point start, std::size_t length);
     Clock::duration ByteTime() const;
     int PaceBaud() const;
 
@@ -86,5 +87,6 @@ private:
     int m_nFixedPaceBaud = 0;
     Clock::time_point m_txFree{};
     Clock::time_point m_rxFree{};
+    bool m_bRxBusy = false; // the last read ended with its wire time; more may wait behind it
     std::string m_strLastError;
 };

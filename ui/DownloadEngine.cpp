@@ -124,7 +124,7 @@ void CDownloadPage::OnWaitReady(const std::uint8_t* data, int length)
         {
             SendByte(std::uint8_t(code));
             theClock().Sleep(kReopenPauseMs);
-            m_pLine->Reopen(theLinkSettings.openBaudRate);
+            LineWhenQuiet().Reopen(theLinkSettings.openBaudRate);
             theClock().Sleep(kReopenPauseMs);
         }
         return;
@@ -263,7 +263,7 @@ void CDownloadPage::OnWaitHeaderRequest(std::uint8_t first)
     ShowInfo("Download Complete");
     m_bTransferCompleted = true;
     ResetState();
-    m_pLine->Purge();
+    LineWhenQuiet().Purge();
 }
 
 void CDownloadPage::OnSendingData(const std::uint8_t* data)
@@ -391,17 +391,20 @@ void CDownloadPage::SendControlMessage(const ModuleHeader& record)
 
 void CDownloadPage::SendDataPacket(const std::uint8_t* buffer)
 {
-    const std::uint32_t crc = Crc32(buffer + 2, kPacketDataSize);
-    SendByte(buffer[0]);
-    SendByte(buffer[1]);
-    SendBlock(buffer + 2, kHalfPacket);
+    // The head, the data and the first CRC byte leave in one write: nothing
+    // pauses between them, and each write costs both ends of the line a wake-up.
+    const auto packet = BuildDataPacket(buffer);
+    constexpr std::size_t kFirstCrcByte = kPacketBufferSize;
+    SendBlock(packet.data(), kFirstCrcByte + 1);
     m_pWindow->SetPos(IDC_PACKET_BAR, 0);
-    SendBlock(buffer + 2 + kHalfPacket, kHalfPacket);
     m_pWindow->SetPos(IDC_PACKET_BAR, kHalfPacket);
     m_pWindow->SetPos(IDC_PACKET_BAR, kPacketDataSize);
-    for (int shift = 24; shift >= 0; shift -= 8)
+    for (std::size_t i = kFirstCrcByte + 1; i < packet.size(); ++i)
     {
-        SendByte(std::uint8_t(crc >> shift));
         theClock().Sleep(kCrcBytePauseMs);
+        SendByte(packet[i]);
     }
+    // The receiver's request for the next packet usually follows the last CRC
+    // byte at once; it is taken in during this pause.
+    KeepLineQuiet(kCrcBytePauseMs);
 }

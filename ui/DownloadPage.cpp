@@ -16,7 +16,7 @@ constexpr int kResetSettleMs = 500;      // the reset lets the line settle befor
 CDownloadPage::CDownloadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* line)
     : CInfoPage(window, gate, line), m_steps(window)
 {
-    m_pLine->Reopen(theLinkSettings.openBaudRate);
+    LineWhenQuiet().Reopen(theLinkSettings.openBaudRate);
 }
 
 CDownloadPage::~CDownloadPage() = default;
@@ -117,7 +117,7 @@ void CDownloadPage::OnBrowse(const std::string& path)
     // every byte is answered, also one that comes while the box is open (a
     // receiver switched on before the user's OK is served once it closes).
     m_nState = WaitReady;
-    m_pLine->Purge();
+    LineWhenQuiet().Purge();
     ShowInfo("Remember to power the IRD standby and then on!");
     m_pWindow->SetText(IDC_FILE_LOCATION, m_strFilePath);
     m_steps.Light(2);

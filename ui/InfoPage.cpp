@@ -73,7 +73,22 @@ void CInfoPage::OnActivatePage()
     m_nPendingByte = -1;
     if (theSerialPort)
         theSerialPort->SetOwner(this);
-    m_pLine->Purge();
+    LineWhenQuiet().Purge();
+}
+
+CPageLine& CInfoPage::LineWhenQuiet()
+{
+    if (m_lineQuietUntil != CClock::TimePoint{})
+    {
+        theClock().SleepUntil(m_lineQuietUntil);
+        m_lineQuietUntil = {};
+    }
+    return *m_pLine;
+}
+
+void CInfoPage::KeepLineQuiet(int milliseconds)
+{
+    m_lineQuietUntil = theClock().SteadyNow() + std::chrono::milliseconds(milliseconds);
 }
 
 void CInfoPage::ResetState()
@@ -82,7 +97,7 @@ void CInfoPage::ResetState()
     m_nPendingByte = -1;
     if (theSerialPort)
         theSerialPort->SetOwner(this);
-    m_pLine->Purge();
+    LineWhenQuiet().Purge();
 }
 
 void CInfoPage::OnReceive(const char* data, int length)
@@ -234,12 +249,12 @@ void CInfoPage::ReopenAtRestingRate()
     static constexpr int kRestingBaudRate = 9600;
     static constexpr int kBeforeReopenMs = 10;  // between closing and reopening
     static constexpr int kAfterReopenMs = 100;  // before purging the reopened port
-    m_pLine->Close();
+    LineWhenQuiet().Close();
     theLinkSettings.openBaudRate = kRestingBaudRate;
     theClock().Sleep(kBeforeReopenMs);
-    m_pLine->Reopen(kRestingBaudRate);
+    LineWhenQuiet().Reopen(kRestingBaudRate);
     theClock().Sleep(kAfterReopenMs);
-    m_pLine->Purge();
+    LineWhenQuiet().Purge();
 }
 
 void CInfoPage::ChangePort(int index)

@@ -22,6 +22,7 @@
 // end posts each tick to OnTimer(1) on the protocol thread.
 #pragma once
 
+#include "protocol/Clock.h"
 #include "protocol/WireFormat.h"
 #include "serial/SerialOwner.h"
 #include "ui/PageLine.h"
@@ -127,11 +128,20 @@ protected:
     // open); the base ShowInfo/ShowError hand it to the window and clear it.
     void SetNextBoxDetail(const std::string& detail) { m_strBoxDetail = detail; }
 
+    // The page's line, once the quiet time set by KeepLineQuiet() has passed:
+    // every send, purge, reopen and close of the engines goes through here.
+    CPageLine& LineWhenQuiet();
+    // A pause after the byte just written that keeps the line quiet without
+    // holding the thread: the next use of the line waits for its end, while a
+    // delivery arriving meanwhile is taken in and its own pause counts from
+    // its arrival.
+    void KeepLineQuiet(int milliseconds);
+
     // The engines' sends, through the page's line.
-    void SendByte(std::uint8_t byte) { m_pLine->SendByte(byte); }
+    void SendByte(std::uint8_t byte) { LineWhenQuiet().SendByte(byte); }
     void SendBlock(const void* data, std::uint32_t length)
     {
-        m_pLine->Send(static_cast<const std::uint8_t*>(data), length);
+        LineWhenQuiet().Send(static_cast<const std::uint8_t*>(data), length);
     }
 
     // A lone first byte of a two-byte message ('P' without its letter) kept
@@ -148,6 +158,7 @@ protected:
     CDeliveryGate* m_pGate;
     std::unique_ptr<CPageLine> m_pOwnLine; // the port line, when no other line was given
     CPageLine* m_pLine;
+    CClock::TimePoint m_lineQuietUntil{}; // see KeepLineQuiet()
 
     // Members shared by the transfer engines.
     int m_nState = 0;

@@ -469,7 +469,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request retransmission (" + std::to_string(m_nPacketNumber) + ")");
         theBytesLeft = kPacketSize;
         std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
-        m_pLine->Purge(); // what is left of the broken packet
+        LineWhenQuiet().Purge(); // what is left of the broken packet
         m_pWindow->SetPos(IDC_PACKET_BAR, 0);
         StopTimer();
         RequestPacket();
@@ -480,7 +480,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request module header");
         theBytesLeft = kModuleHeaderBytes;
         m_nRepeatBytesToDrop = 0; // the purge drops what was left of it
-        m_pLine->Purge();
+        LineWhenQuiet().Purge();
         StopTimer();
         RequestModuleHeader();
         return;

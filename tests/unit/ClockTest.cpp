@@ -33,3 +33,21 @@ TEST(ClockTest, PausesCountFromTheirEventsWithoutAddingLateness)
 
     SetClock(nullptr);
 }
+
+TEST(ClockTest, RealPausesEndOnTimeAndNeverEarly)
+{
+    // Woken early by its estimate of the timer's lateness, a pause still never
+    // ends before its deadline.
+    CRealClock clock;
+    for (int i = 0; i < 30; ++i)
+    {
+        const auto deadline = clock.SteadyNow() + 1ms;
+        clock.SleepUntil(deadline);
+        EXPECT_GE(clock.SteadyNow(), deadline);
+    }
+    // The estimate rises by a quarter of a later wake-up, falls slowly, and
+    // stays within what a pause may spend watching the clock.
+    EXPECT_EQ(NextWakeLateness(0us, 40us), 10us);
+    EXPECT_EQ(NextWakeLateness(80us, 0us), 75us);
+    EXPECT_EQ(NextWakeLateness(kMaxEarlyWake, 50ms), kMaxEarlyWake);
+}

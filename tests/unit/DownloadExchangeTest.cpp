@@ -457,3 +457,30 @@ TEST_F(DownloadExchangeTest, EstimateOfALargeImageDoesNotOverflow)
     EXPECT_GE(elapsed, 10000);
     EXPECT_EQ(h.page->EstimatedTime(), 262144 * elapsed / 1024);
 }
+
+TEST_F(DownloadExchangeTest, APacketKeepsItsPausesOnTheLine)
+{
+    h.Load("fw.bin", MakeImage({Firmware(3000)}));
+    h.Receive({VR520_READY});
+    h.Receive({VR520_FUNC});
+    h.Receive({0x01});
+    h.Receive({VR520_HEADER2});
+    h.line.TakeAll();
+    std::vector<std::pair<std::int64_t, std::size_t>> writes; // (time, bytes)
+    std::int64_t purgedAt = -1;
+    h.line.onSend = [&](const std::uint8_t*, std::size_t length) { writes.emplace_back(h.clock.NowMs(), length); };
+    h.line.onPurge = [&] { purgedAt = h.clock.NowMs(); };
+
+    const std::int64_t asked = h.clock.NowMs();
+    ASSERT_TRUE(IsValidPacket(h.RequestPacket(1)));
+    // Head, data and the first CRC byte at once, 10 ms after the request; then
+    // 1 ms after each CRC byte.
+    const std::vector<std::pair<std::int64_t, std::size_t>> expected = {
+        {asked + 10, 1027}, {asked + 11, 1}, {asked + 12, 1}, {asked + 13, 1}};
+    EXPECT_EQ(writes, expected);
+    // The pause after the last CRC byte does not hold the thread, but the line
+    // is not used before it has passed: a purge right away comes 1 ms later.
+    EXPECT_EQ(h.clock.NowMs(), asked + 13);
+    h.page->OnActivatePage();
+    EXPECT_EQ(purgedAt, asked + 14);
+}
