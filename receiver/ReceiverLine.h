@@ -87,6 +87,7 @@ private:
     int m_nFixedPaceBaud = 0;
     Clock::time_point m_txFree{};
     Clock::time_point m_rxFree{};
+    std::chrono::nanoseconds m_wakeLateness{0}; // see SleepUntil()
     bool m_bRxBusy = false; // the last read ended with its wire time; more may wait behind it
     std::string m_strLastError;
 };
