@@ -12,7 +12,13 @@ if [ ${#names[@]} -eq 0 ]; then
   names=(Codec Serial Receiver Download Upload NetworkLine Gui)
 fi
 for name in "${names[@]}"; do
-  exe=$(find build -type f -name "bench_${name}" -perm -u+x | head -n 1)
+  exe=""
+  for candidate in "build/bench/bench_${name}Bench" "build/bench/bench_${name}"; do
+    if [ -x "${candidate}" ]; then
+      exe=${candidate}
+      break
+    fi
+  done
   if [ -z "${exe}" ]; then
     echo "== bench_${name}: not built"
     continue
