@@ -1,5 +1,7 @@
 #include "serial/NetworkLine.h"
 
+#include "serial/HostLookup.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -51,16 +53,16 @@ void TuneSocket(int fd)
 }
 
 // One non-blocking connect, bounded by `deadline`. The socket or -1 with `error`.
-int ConnectTo(const addrinfo& address, Clock::time_point deadline, int& error)
+int ConnectTo(const ResolvedAddress& address, Clock::time_point deadline, int& error)
 {
-    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            address.ai_protocol);
+    const int fd = ::socket(address.family, address.socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol);
     if (fd < 0)
     {
         error = errno;
         return -1;
     }
-    if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS)
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0 &&
+        errno != EINPROGRESS)
     {
         error = errno;
         ::close(fd);
@@ -93,21 +95,29 @@ std::shared_ptr<CNetworkLine> CNetworkLine::Connect(const NetworkLineUrl& url, i
 {
     error = 0;
     detail.clear();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* addresses = nullptr;
-    if (const int failure = ::getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &addresses); failure != 0)
+    // The lookup and the connect share one deadline.
+    const Clock::time_point deadline = Clock::now() + kConnectTimeout;
+    const HostLookupResult lookup = LookUpHost(url.host, url.port, deadline);
+    if (lookup.bTimedOut)
     {
-        error = failure == EAI_SYSTEM ? errno : EHOSTUNREACH;
-        detail = "unknown host \"" + url.host + "\" (" + ::gai_strerror(failure) + ")";
+        error = ETIMEDOUT;
+        detail = "no answer for the host name \"" + url.host + "\" within " + Seconds(kConnectTimeout) +
+                 " (name lookup time-out)";
         return nullptr;
     }
-    const Clock::time_point deadline = Clock::now() + kConnectTimeout;
+    if (lookup.failure != 0)
+    {
+        error = lookup.failure == EAI_SYSTEM ? lookup.systemError : EHOSTUNREACH;
+        detail = "unknown host \"" + url.host + "\" (" + ::gai_strerror(lookup.failure) + ")";
+        return nullptr;
+    }
     int fd = -1;
-    for (const addrinfo* address = addresses; address != nullptr && fd < 0; address = address->ai_next)
-        fd = ConnectTo(*address, deadline, error);
-    ::freeaddrinfo(addresses);
+    for (const ResolvedAddress& address : lookup.addresses)
+    {
+        fd = ConnectTo(address, deadline, error);
+        if (fd >= 0)
+            break;
+    }
     if (fd < 0)
     {
         if (error == ETIMEDOUT)

@@ -60,8 +60,7 @@ bool CInfoPage::OnInitDialog()
         AddLog("serial port create");
     if (!opened.ok())
     {
-        SetNextBoxDetail(opened.error);
-        ShowError("ERROR : Comm port open error!");
+        ShowPortOpenError("ERROR : Comm port open error!", CSerialPort::kDefaultPortNumber, opened.error);
         return false;
     }
     return true;
@@ -239,9 +238,15 @@ int CInfoPage::ReopenPort(bool announce)
         AddLog(reason.empty() ? text : text + " " + reason);
         return 0;
     }
-    SetNextBoxDetail(reason);
-    ShowError(text);
+    ShowPortOpenError(text, portNumber, reason);
     return 0;
+}
+
+void CInfoPage::ShowPortOpenError(const std::string& text, int portNumber, const std::string& reason)
+{
+    const std::string hint = m_pWindow->PortOpenHint(portNumber);
+    SetNextBoxDetail(hint.empty() ? reason : reason.empty() ? hint : reason + "\n" + hint);
+    ShowError(text);
 }
 
 void CInfoPage::ReopenAtRestingRate()

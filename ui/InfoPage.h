@@ -127,6 +127,9 @@ protected:
     // The detail text of the next box (the system's reason why a port would not
     // open); the base ShowInfo/ShowError hand it to the window and clear it.
     void SetNextBoxDetail(const std::string& detail) { m_strBoxDetail = detail; }
+    // The error box of a port that could not be opened: the system's reason
+    // and the window's hint for that port number in its details.
+    void ShowPortOpenError(const std::string& text, int portNumber, const std::string& reason);
 
     // The page's line, once the quiet time set by KeepLineQuiet() has passed:
     // every send, purge, reopen and close of the engines goes through here.

@@ -90,6 +90,14 @@ public:
         MessageBox(text, icon);
     }
 
+    // A line for the details of the box that says port `portNumber` could not
+    // be opened: where to choose another device for it. "" for none.
+    virtual std::string PortOpenHint(int portNumber)
+    {
+        (void)portNumber;
+        return {};
+    }
+
     // Transfer milestones, for front ends that act on them (the command line's
     // exit code and progress bar). Called on the protocol thread, never blocking.
     // The receiver's ready was answered: a transfer is under way.

@@ -48,6 +48,10 @@ public:
     void TransferStarted() override { ++transfersStarted; }
     void ShowProgress(const TransferProgress& p) override { progress.push_back(p); }
     void TransferEnded(bool completed) override { transfersEnded.push_back(completed); }
+    std::string PortOpenHint(int portNumber) override
+    {
+        return portHint.empty() ? "" : portHint + " COM" + std::to_string(portNumber);
+    }
 
     // What the controls show now.
     std::map<int, std::pair<int, int>> ranges;
@@ -57,6 +61,7 @@ public:
     std::map<int, ColorRef> colors;
     std::map<int, bool> highlights;
     std::map<int, Animation> animations;
+    std::string portHint; // PortOpenHint() gives it and the port's name, when set
     std::vector<std::string> log; // newest first, as the list shows it
     // What happened, in order.
     std::vector<Box> boxes;

@@ -160,10 +160,13 @@ TEST_F(InfoPageTest, ChangePortAnnouncesTheNewPortOrWhyItFailed)
     EXPECT_EQ(theSerialPort->StopBits(), 0) << "the reopen path uses one stop bit";
 
     SetPortDevice(4, "/dev/kavdm-test-no-such-device");
+    m_window.portHint = "choose another device for";
     page.ChangePort(3);
     ASSERT_EQ(m_window.boxes.size(), 2u);
     EXPECT_EQ(m_window.boxes[1].text, "ERROR: Cannot open COM4 port!");
-    EXPECT_NE(m_window.boxes[1].detail.find("COM4"), std::string::npos);
+    const std::string& detail = m_window.boxes[1].detail;
+    EXPECT_NE(detail.find("COM4"), std::string::npos);
+    EXPECT_NE(detail.find("\nchoose another device for COM4"), std::string::npos) << "the window's hint follows the reason";
     ASSERT_NE(theSerialPort, nullptr);
     EXPECT_FALSE(theSerialPort->IsOpen());
 }

@@ -1,9 +1,5 @@
 #include "ui/qt/PortSetupHint.h"
 
-#include "serial/SerialPort.h"
-
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace
@@ -16,21 +12,6 @@ std::string Resolved(const std::string& path)
     return error ? path : real.string();
 }
 } // namespace
-
-int FailedPortNumber(const std::string& boxText)
-{
-    // The Information page's first open uses the port's default number.
-    if (boxText == "ERROR : Comm port open error!")
-        return CSerialPort::kDefaultPortNumber;
-    static const std::string kPrefix = "ERROR: Cannot open COM";
-    if (boxText.compare(0, kPrefix.size(), kPrefix) != 0)
-        return 0;
-    int number = 0;
-    for (size_t i = kPrefix.size();
-         i < boxText.size() && std::isdigit(static_cast<unsigned char>(boxText[i])); ++i)
-        number = std::min(number * 10 + (boxText[i] - '0'), 1000);
-    return number;
-}
 
 std::string PortSetupHint(int portNumber, const std::string& portDevice,
                           const std::vector<SerialDeviceInfo>& devices)

@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-// The port number a box's text says could not be opened, 0 for other boxes.
-int FailedPortNumber(const std::string& boxText);
-
 // "" when there is no adapter, or the port already is one of them.
 std::string PortSetupHint(int portNumber, const std::string& portDevice,
                           const std::vector<SerialDeviceInfo>& devices);

@@ -81,16 +81,13 @@ void CQtPageWindow::MessageBox(const std::string& text, BoxIcon icon)
 
 void CQtPageWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail)
 {
-    // A port that cannot be opened while USB adapters are plugged in: the
-    // details say where to assign one to the port.
-    std::string fullDetail = detail;
-    if (const int port = FailedPortNumber(text); port > 0)
-    {
-        const std::string hint = PortSetupHint(port, PortDevicePath(port), ListSerialDevices());
-        if (!hint.empty())
-            fullDetail += (fullDetail.empty() ? "" : "\n") + hint;
-    }
-    m_broker.ShowAndWait(BoxRequest{text, icon, fullDetail});
+    m_broker.ShowAndWait(BoxRequest{text, icon, detail});
+}
+
+std::string CQtPageWindow::PortOpenHint(int portNumber)
+{
+    // USB adapters plugged in while the port is none of them: where to assign one.
+    return PortSetupHint(portNumber, PortDevicePath(portNumber), ListSerialDevices());
 }
 
 void CQtPageWindow::SetTimer(int id, int periodMs)

@@ -37,6 +37,7 @@ public:
     void InsertLog(int id, const std::string& text) override;
     void MessageBox(const std::string& text, BoxIcon icon) override;
     void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail) override;
+    std::string PortOpenHint(int portNumber) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
     void BeginWaitCursor() override;
