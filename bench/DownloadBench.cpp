@@ -20,15 +20,16 @@
 // Reported: wall / floor, CPU (all threads of this process) / wall, and per
 // exchange the time from a request's arrival to the answer's first byte and
 // the interval between answers (a packet's whole cycle) beside its floor.
+#include "BenchImage.h"
 #include "ChildProcess.h"
 #include "ExchangeTimings.h"
 #include "OneProcessor.h"
+#include "TransferWatchWindow.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 #include "ui/DownloadPage.h"
-#include "ui/NullWindow.h"
 #include "ui/LinkSettings.h"
 
 #include <benchmark/benchmark.h>
@@ -57,45 +58,21 @@ constexpr double kResetPausesS = 0.610;
 constexpr double kReceiverFunctionGapS = 0.050;
 constexpr double kBoxOkS = 0.020; // the user's OK of the completion box, as the window below gives it
 
-// A window that shows nothing and tells when the transfer starts and ends.
-class CTimingWindow : public CNullWindow
+// The user's OK, as the console does it: the reset after "Download Complete"
+// purges the line, which on a pseudo-terminal drops what the receiver has not
+// read yet.
+class CTimingWindow : public CTransferWatchWindow
 {
 public:
-    void MessageBox(const std::string& text, BoxIcon) override
+    CTimingWindow()
+        : CTransferWatchWindow({"Remember to power the IRD standby and then on!", "Download Complete"},
+                               std::chrono::milliseconds(int(kBoxOkS * 1000)))
     {
-        if (text != "Remember to power the IRD standby and then on!" && text != "Download Complete")
-            std::fprintf(stderr, "box: %s\n", text.c_str());
-        // The user's OK, as the console does it: the reset after "Download
-        // Complete" purges the line, which on a pseudo-terminal drops what the
-        // receiver has not read yet.
-        std::this_thread::sleep_for(std::chrono::duration<double>(kBoxOkS));
-    }
-    void TransferStarted() override
-    {
-        std::lock_guard lock(mutex);
-        started = SteadyClock::now();
-        bStarted = true;
-        exchangetimings::Start();
-    }
-    void TransferEnded(bool completed) override
-    {
-        std::lock_guard lock(mutex);
-        // Only the first end counts: the receiver exits once it has the image,
-        // and the hang-up that follows ends the next wait too.
-        if (bEnded)
-            return;
-        exchangetimings::Stop();
-        bEnded = true;
-        bCompleted = completed;
-        changed.notify_all();
     }
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    SteadyClock::time_point started;
-    bool bStarted = false;
-    bool bEnded = false;
-    bool bCompleted = false;
+protected:
+    void OnStarted() override { exchangetimings::Start(); }
+    void OnEnded() override { exchangetimings::Stop(); }
 };
 
 // `kavdm receiver --pty ARGS`: its pty path, and the child's pid.
@@ -114,31 +91,6 @@ ReceiverChild StartReceiver(const std::vector<std::string>& extra)
     return child;
 }
 
-std::string WriteImage(int modules)
-{
-    // Firmware modules of 256 KiB each: 4 make 1 MiB.
-    const std::string path = "/tmp/kavdm-bench-download.bin";
-    std::ofstream out(path, std::ios::binary);
-    std::uint32_t seed = 12345;
-    for (int m = 0; m < modules; ++m)
-    {
-        ModuleHeader header = InitialModuleHeader();
-        header.bytes[0] = 1;
-        header.bytes[31] = 1;
-        header.setProgramLength(262144);
-        out.write(reinterpret_cast<const char*>(header.bytes), kModuleHeaderSize);
-        const std::string fill(20, '\xFF');
-        out.write(fill.data(), 20);
-        std::vector<char> data(262144);
-        for (auto& byte : data)
-        {
-            seed = seed * 1103515245u + 12345u;
-            byte = char(seed >> 24);
-        }
-        out.write(data.data(), std::streamsize(data.size()));
-    }
-    return path;
-}
 
 double CpuSeconds()
 {
@@ -150,7 +102,7 @@ double CpuSeconds()
 
 void RunDownload(benchmark::State& state, int modules, int baud, bool paced, bool oneProcessor = true)
 {
-    const std::string image = WriteImage(modules);
+    const std::string image = WriteFirmwareImage("/tmp/kavdm-bench-download.bin", modules);
     const int packets = modules * 256;
     for (auto _ : state)
     {
@@ -177,16 +129,9 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced, boo
             page->SetBaudRate(baud);
             page->OnBrowse(image);
         });
-        double cpuAtStart = 0;
-        {
-            std::unique_lock lock(window.mutex);
-            window.changed.wait_for(lock, std::chrono::seconds(1), [&] { return window.bStarted; });
-        }
-        cpuAtStart = CpuSeconds();
-        {
-            std::unique_lock lock(window.mutex);
-            window.changed.wait_for(lock, std::chrono::minutes(10), [&] { return window.bEnded; });
-        }
+        window.WaitForStart(std::chrono::seconds(20));
+        const double cpuAtStart = CpuSeconds();
+        window.WaitForEnd(std::chrono::minutes(10));
         thread.Sync(); // the reset has run
         const auto ended = SteadyClock::now();
         const double cpu = CpuSeconds() - cpuAtStart;

@@ -20,12 +20,12 @@
 #include "ChildProcess.h"
 #include "ExchangeTimings.h"
 #include "OneProcessor.h"
+#include "TransferWatchWindow.h"
 #include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
 #include "ui/LinkSettings.h"
-#include "ui/NullWindow.h"
 #include "ui/UploadPage.h"
 
 #include <benchmark/benchmark.h>
@@ -87,44 +87,23 @@ constexpr int kPcBytes = 1 /* 0xCD */ + 1 /* function */ + (kModules + 1) /* 0x7
 constexpr int kReceiverBytes = 1 /* 0xD0 */ + 1 /* function request */ + 1 /* 0xD1 */ + 3 * (kModules + 1) +
                                kPacketSize * kPackets;
 
-// A window that shows nothing and tells when the transfer starts and ends.
-class CTimingWindow : public CNullWindow
+class CTimingWindow : public CTransferWatchWindow
 {
 public:
-    void MessageBox(const std::string& text, BoxIcon) override
+    CTimingWindow()
+        : CTransferWatchWindow({"Remember to power the IRD standby and then on!", "Upload Complete"},
+                               std::chrono::milliseconds(0))
     {
-        if (text != "Remember to power the IRD standby and then on!" && text != "Upload Complete")
-            std::fprintf(stderr, "box: %s\n", text.c_str());
     }
-    void TransferStarted() override
-    {
-        std::lock_guard lock(mutex);
-        started = SteadyClock::now();
-        allocationsAtStart = theAllocations.load();
-        bStarted = true;
-        exchangetimings::Start();
-        changed.notify_all();
-    }
-    void TransferEnded(bool completed) override
-    {
-        std::lock_guard lock(mutex);
-        // Only the first end counts: the receiver exits once it has sent all,
-        // and what follows may end the transfer again.
-        if (bEnded)
-            return;
-        exchangetimings::Stop();
-        bEnded = true;
-        bCompleted = completed;
-        changed.notify_all();
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    SteadyClock::time_point started;
     long allocationsAtStart = 0;
-    bool bStarted = false;
-    bool bEnded = false;
-    bool bCompleted = false;
+
+protected:
+    void OnStarted() override
+    {
+        allocationsAtStart = theAllocations.load();
+        exchangetimings::Start();
+    }
+    void OnEnded() override { exchangetimings::Stop(); }
 };
 
 // The upload page, counting its deliveries.
@@ -201,10 +180,7 @@ void RunUpload(benchmark::State& state, bool paced, bool oneProcessor = true)
             page->OnActivatePage();
             page->OnBrowse(output);
         });
-        {
-            std::unique_lock lock(window.mutex);
-            window.changed.wait_for(lock, std::chrono::seconds(20), [&] { return window.bStarted; });
-        }
+        window.WaitForStart(std::chrono::seconds(20));
         const double cpuAtStart = CpuSeconds();
         const long rssAtStart = PeakRssKiB();
         long deliveriesAtStart = 0;
@@ -213,10 +189,7 @@ void RunUpload(benchmark::State& state, bool paced, bool oneProcessor = true)
             deliveriesAtStart = page->deliveries;
             engineAllocationsAtStart = page->engineAllocations;
         });
-        {
-            std::unique_lock lock(window.mutex);
-            window.changed.wait_for(lock, std::chrono::minutes(5), [&] { return window.bEnded; });
-        }
+        window.WaitForEnd(std::chrono::minutes(5));
         thread.Sync(); // the completing step (reset, tones) has run
         const auto ended = SteadyClock::now();
         const double cpu = CpuSeconds() - cpuAtStart;

@@ -53,7 +53,13 @@ bool CSer2NetProcess::Start(const std::string& folder, const std::string& device
             << "    accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << port << "\n"
             << "    connector: serialdev," << device << ",9600n81,local\n"
             << "    options:\n"
-            << "      kickolduser: true\n";
+            << "      kickolduser: true\n"
+            // Forward each byte from the line at once rather than wait for
+            // more (1 to 20 ms by default), and take whole packets from the
+            // network in one go: the configuration the README gives.
+            << "      chardelay: false\n"
+            << "      net-to-dev-bufsize: 4096\n"
+            << "      dev-to-net-bufsize: 4096\n";
         if (!out)
         {
             error = "cannot write " + config;
