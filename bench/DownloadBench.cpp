@@ -20,27 +20,18 @@
 // Reported: wall / floor, CPU (all threads of this process) / wall, and per
 // exchange the time from a request's arrival to the answer's first byte and
 // the interval between answers (a packet's whole cycle) beside its floor.
+#include "BenchDownload.h"
 #include "BenchImage.h"
 #include "ChildProcess.h"
 #include "ExchangeTimings.h"
 #include "OneProcessor.h"
 #include "TransferWatchWindow.h"
-#include "protocol/ProtocolThread.h"
 #include "protocol/WireFormat.h"
-#include "serial/PortNames.h"
-#include "serial/SerialPort.h"
-#include "ui/DownloadPage.h"
-#include "ui/LinkSettings.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <mutex>
-#include <thread>
 #include <string>
 #include <utility>
 #include <sys/resource.h>
@@ -116,33 +107,20 @@ void RunDownload(benchmark::State& state, int modules, int baud, bool paced, boo
             state.SkipWithError("the receiver did not start");
             return;
         }
-        SetPortDevice(2, receiver.path);
         CTimingWindow window;
-        CProtocolThread thread;
-        CDownloadPage* page = nullptr;
-        thread.RunDelivery([&] {
-            exchangetimings::MarkAnsweringThread();
-            theLinkSettings = kInitialLinkSettings;
-            page = new CDownloadPage(&window, &thread);
-            page->OnInitDialog();
-            page->OnActivatePage();
-            page->SetBaudRate(baud);
-            page->OnBrowse(image);
-        });
-        window.WaitForStart(std::chrono::seconds(20));
-        const double cpuAtStart = CpuSeconds();
-        window.WaitForEnd(std::chrono::minutes(10));
-        thread.Sync(); // the reset has run
-        const auto ended = SteadyClock::now();
-        const double cpu = CpuSeconds() - cpuAtStart;
-        const double wall = std::chrono::duration<double>(ended - window.started).count();
+        double cpu = 0;
+        double wall = 0;
+        {
+            CBenchDownload download(window, receiver.path, image, baud, [] { exchangetimings::MarkAnsweringThread(); });
+            window.WaitForStart(std::chrono::seconds(20));
+            const double cpuAtStart = CpuSeconds();
+            window.WaitForEnd(std::chrono::minutes(10));
+            download.Sync(); // the reset has run
+            const auto ended = SteadyClock::now();
+            cpu = CpuSeconds() - cpuAtStart;
+            wall = std::chrono::duration<double>(ended - window.started).count();
+        }
         state.SetIterationTime(wall);
-        thread.RunDelivery([&] {
-            delete page;
-            delete theSerialPort;
-            theSerialPort = nullptr;
-        });
-        thread.Stop();
         int status = 0;
         waitpid(receiver.pid, &status, 0);
         if (!window.bCompleted || !WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -3,15 +3,11 @@
 // run (the two alternate, three times each). Reported: the best transfer time of each
 // (from the ready answered to the end of the page's reset) and their ratio; the
 // network line should stay within 3% of the direct line.
+#include "BenchDownload.h"
 #include "BenchImage.h"
 #include "ChildProcess.h"
 #include "TransferWatchWindow.h"
-#include "protocol/ProtocolThread.h"
-#include "serial/PortNames.h"
-#include "serial/SerialPort.h"
 #include "support/Ser2NetProcess.h"
-#include "ui/DownloadPage.h"
-#include "ui/LinkSettings.h"
 
 #include <benchmark/benchmark.h>
 
@@ -57,27 +53,14 @@ double TimedDownload(const std::string& image, bool overNetwork)
             std::fprintf(stderr, "%s\n", error.c_str());
         port = server.Url();
     }
-    SetPortDevice(2, port);
     CTimingWindow window;
-    CProtocolThread thread;
-    CDownloadPage* page = nullptr;
-    thread.RunDelivery([&] {
-        theLinkSettings = kInitialLinkSettings;
-        page = new CDownloadPage(&window, &thread);
-        page->OnInitDialog();
-        page->OnActivatePage();
-        page->SetBaudRate(kBaud);
-        page->OnBrowse(image);
-    });
-    window.WaitForEnd(std::chrono::minutes(2));
-    thread.Sync(); // the reset has run
-    const double seconds = std::chrono::duration<double>(SteadyClock::now() - window.started).count();
-    thread.RunDelivery([&] {
-        delete page;
-        delete theSerialPort;
-        theSerialPort = nullptr;
-    });
-    thread.Stop();
+    double seconds = 0;
+    {
+        CBenchDownload download(window, port, image, kBaud);
+        window.WaitForEnd(std::chrono::minutes(2));
+        download.Sync(); // the reset has run
+        seconds = std::chrono::duration<double>(SteadyClock::now() - window.started).count();
+    }
     int status = 0;
     waitpid(receiver, &status, 0);
     server.Stop();

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "cli/ProgressEstimate.h"
-#include "ui/PageWindow.h"
+#include "ui/NullWindow.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,7 +20,7 @@
 class CProtocolThread;
 class CTransferLog;
 
-class CConsoleWindow : public CPageWindow
+class CConsoleWindow : public CNullWindow
 {
 public:
     struct Options
@@ -40,22 +40,12 @@ public:
     std::function<void()> onTransferStarted;
     std::function<void(bool)> onTransferEnded;
 
-    void SetRange(int, int, int) override {}
-    void SetPos(int, int) override {}
-    void SetCheck(int, bool) override {}
-    void SetText(int, const std::string&) override {}
-    void SetColor(int, ColorRef) override {}
-    void SetHighlight(int, bool) override {}
-    void PlayAnimation(int, int, int, int) override {}
-    void StopAnimation(int) override {}
+    // The controls are not drawn: only the log, the boxes and the progress show.
     void InsertLog(int id, const std::string& text) override;
     void MessageBox(const std::string& text, BoxIcon icon) override;
     void MessageBoxDetail(const std::string& text, BoxIcon icon, const std::string& detail) override;
     void SetTimer(int id, int periodMs) override;
     void KillTimer(int id) override;
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void Beep(int, int) override {}
     void TransferStarted() override;
     void ShowProgress(const TransferProgress& progress) override;
     void TransferEnded(bool completed) override;
