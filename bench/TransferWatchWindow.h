@@ -41,7 +41,7 @@ public:
         OnStarted();
         changed.notify_all();
     }
-    void TransferEnded(bool completed) override
+    void TransferEnded(const TransferEnd& end) override
     {
         std::lock_guard lock(mutex);
         // Only the first end counts: the receiver exits once the transfer is
@@ -50,7 +50,7 @@ public:
             return;
         OnEnded();
         bEnded = true;
-        bCompleted = completed;
+        bCompleted = end.Completed();
         changed.notify_all();
     }
 

@@ -169,13 +169,13 @@ void CConsoleWindow::ShowProgress(const TransferProgress& progress)
     }
 }
 
-void CConsoleWindow::TransferEnded(bool completed)
+void CConsoleWindow::TransferEnded(const TransferEnd& end)
 {
     EndProgressLine();
     m_bTransferEnded = true;
-    Log(completed ? "transfer ended: complete" : "transfer ended without completing");
+    Log(end.Completed() ? "transfer ended: complete" : "transfer ended without completing: " + DescribeTransferEnd(end));
     if (onTransferEnded)
-        onTransferEnded(completed);
+        onTransferEnded(end);
 }
 
 void CConsoleWindow::Log(const std::string& text)

@@ -38,7 +38,7 @@ public:
 
     std::function<void(int)> onTimer;
     std::function<void()> onTransferStarted;
-    std::function<void(bool)> onTransferEnded;
+    std::function<void(const TransferEnd&)> onTransferEnded;
 
     // The controls are not drawn: only the log, the boxes and the progress show.
     void InsertLog(int id, const std::string& text) override;
@@ -48,7 +48,7 @@ public:
     void KillTimer(int id) override;
     void TransferStarted() override;
     void ShowProgress(const TransferProgress& progress) override;
-    void TransferEnded(bool completed) override;
+    void TransferEnded(const TransferEnd& end) override;
 
     // The progress line: "module 2  packet 37  ...". The rate is worked out over
     // `rateSeconds` (finer than the page's whole seconds) when it is positive.

@@ -212,10 +212,10 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         state.started = true;
         state.changed.notify_all();
     };
-    window.onTransferEnded = [&state](bool completed) {
+    window.onTransferEnded = [&state](const TransferEnd& end) {
         std::lock_guard lock(state.mutex);
         if (!state.ended)
-            state.ended = completed;
+            state.ended = end.Completed();
         state.changed.notify_all();
     };
 

@@ -41,7 +41,7 @@ void CDownloadPage::ResetState()
 {
     const bool completed = m_bTransferCompleted;
     m_bTransferCompleted = false;
-    m_pWindow->TransferEnded(completed);
+    m_pWindow->TransferEnded(TransferEnd{completed ? TransferEndKind::Complete : TransferEndKind::Reset, {}});
 
     CInfoPage::ResetState();
     if (m_nState != NoFile)

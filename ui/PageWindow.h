@@ -7,6 +7,8 @@
 // has closed the box (a front end shutting down closes open boxes itself).
 #pragma once
 
+#include "ui/TransferEnd.h"
+
 #include <cstdint>
 #include <string>
 
@@ -104,7 +106,7 @@ public:
     virtual void TransferStarted() {}
     // A packet went out (download) or came in (upload).
     virtual void ShowProgress(const TransferProgress& progress) { (void)progress; }
-    // The page is about to reset: `completed` is true when the transfer ended
-    // with the receiver's or the page's completion, false for any other reset.
-    virtual void TransferEnded(bool completed) { (void)completed; }
+    // The page is about to reset: how the transfer (or the wait for one) ended
+    // and why. Completed() is true for the receiver's or the page's completion.
+    virtual void TransferEnded(const TransferEnd& end) { (void)end; }
 };

@@ -62,7 +62,7 @@ void CUploadPage::SignalTransferEnd(bool completed)
     if (!m_bTransferRunning)
         return;
     m_bTransferRunning = false;
-    m_pWindow->TransferEnded(completed);
+    m_pWindow->TransferEnded(TransferEnd{completed ? TransferEndKind::Complete : TransferEndKind::Reset, {}});
 }
 
 std::string CUploadPage::KeepPartialOutput()
@@ -113,7 +113,7 @@ void CUploadPage::OnPortLost(int error)
     if (!m_strFilePath.empty())
         m_nState = WaitReady;
     if (!bTransferRunning)
-        m_pWindow->TransferEnded(false);
+        m_pWindow->TransferEnded(TransferEnd{TransferEndKind::PortLost, {}});
 }
 
 void CUploadPage::ShowPath(const std::string& path)

@@ -63,9 +63,9 @@ public:
         if (id == kPageTimerId)
             nextTickMs = kNever;
     }
-    void TransferEnded(bool completed) override
+    void TransferEnded(const TransferEnd& end) override
     {
-        if (completed)
+        if (end.Completed())
             ++completions;
         else
             ++failures;

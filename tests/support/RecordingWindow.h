@@ -47,7 +47,11 @@ public:
     void Beep(int frequencyHz, int durationMs) override;
     void TransferStarted() override { ++transfersStarted; }
     void ShowProgress(const TransferProgress& p) override { progress.push_back(p); }
-    void TransferEnded(bool completed) override { transfersEnded.push_back(completed); }
+    void TransferEnded(const TransferEnd& end) override
+    {
+        transfersEnded.push_back(end.Completed());
+        transferEnds.push_back(end);
+    }
     std::string PortOpenHint(int portNumber) override
     {
         return portHint.empty() ? "" : portHint + " COM" + std::to_string(portNumber);
@@ -74,6 +78,7 @@ public:
     int waitCursorDepth = 0;
     int transfersStarted = 0;
     std::vector<bool> transfersEnded;
+    std::vector<TransferEnd> transferEnds; // the same ends, with their kinds and reasons
     std::vector<TransferProgress> progress;
 
     // Called for each box before it "closes" (e.g. to act while it is open).
