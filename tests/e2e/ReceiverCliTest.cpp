@@ -120,6 +120,7 @@ TEST(ReceiverCliUsage, BadArgumentsExitWithUsageOrFailure)
         {{"--pace", "slow"}, 2},
         {{"--timeout", "0"}, 2},
         {{"--role", "sideways"}, 2},
+        {{"--keep", "--role", "upload"}, 2},
         {{"--role", "upload", "--image", "/nonexistent/memory.bin"}, 1},
     };
     for (const auto& [args, code] : cases)
