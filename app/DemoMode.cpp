@@ -26,6 +26,7 @@ const std::vector<CDemoMode::FaultChoice>& CDemoMode::FaultChoices()
         {"Download: checksum error report at packet 5", "status:5:W", ReceiverRole::Download},
         {"Download: receiver restarts at packet 10", "restart:10", ReceiverRole::Download},
         {"Download: wrong block number at packet 3", "badblock:3", ReceiverRole::Download},
+        {"Download: byte 1000 of module 2 stored changed", "corrupt:2:1000", ReceiverRole::Download},
         {"Upload: CRC error in packet 5", "crc:5", ReceiverRole::Upload},
         {"Upload: packet 7 lost once", "drop:7", ReceiverRole::Upload},
         {"Upload: packet 4 sent twice", "dup:4", ReceiverRole::Upload},
@@ -62,6 +63,8 @@ bool CDemoMode::Start(std::string& error)
     std::string slave;
     if (!m_receiver.Start(slave, error))
         return false;
+    // As a receiver does, it keeps what a download wrote and returns it to the next upload.
+    m_receiver.KeepReceived();
     SetPortDevice(kDemoPort, slave);
     m_strSamples = FindOrMakeSamples();
     AddLine(QStringLiteral("Simulated receiver on %1 (COM2), powered off").arg(QString::fromStdString(slave)));

@@ -1,6 +1,8 @@
 // Demo mode: the simulated receiver runs in this process on a pseudo-terminal
 // that stands in for COM2, and the "Demo" menu powers it on for a download or
-// an upload, with a fault to inject if wanted. A newcomer with no receiver can
+// an upload, with a fault to inject if wanted. The receiver keeps what a
+// download brought, so an upload after it reads that data back (a byte of it
+// changed, with the corrupt fault). A newcomer with no receiver can
 // Browse a shipped sample image and watch a whole transfer at the chosen baud
 // rate: the receiver is paced at the line's rate.
 #pragma once

@@ -4,6 +4,9 @@
 #include "app/AboutDlg.h"
 #include "app/PortSettingsDlg.h"
 #include "serial/PortNames.h"
+#include "ui/ControlIds.h"
+#include "ui/UploadPage.h"
+#include "ui/qt/CompareDialog.h"
 #include "ui/qt/GuiSettings.h"
 #include "ui/qt/LogWindow.h"
 #include "ui/qt/LumView.h"
@@ -15,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSaveFile>
@@ -52,6 +56,9 @@ CMainFrame::CMainFrame(GuiContext context, QWidget* parent) : QMainWindow(parent
     m_pRecentMenu = menu->addMenu(QStringLiteral("&Recent Images"));
     m_pRecentMenu->setObjectName(QStringLiteral("menuRecent"));
     connect(m_pRecentMenu, &QMenu::aboutToShow, this, &CMainFrame::FillRecentMenu);
+    QAction* compare = menu->addAction(QStringLiteral("&Compare Images..."));
+    compare->setObjectName(QStringLiteral("actionCompareImages"));
+    connect(compare, &QAction::triggered, this, &CMainFrame::OnCompareImages);
     menu->addSeparator();
     QAction* ports = menu->addAction(QStringLiteral("&Port Settings..."));
     ports->setObjectName(QStringLiteral("actionPortSettings"));
@@ -160,6 +167,27 @@ void CMainFrame::OnPortSettings()
     auto* dialog = new CPortSettingsDlg(ListSerialDevices(), CGuiSettings().Ports(), m_portOverrides, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] { ApplyPortChoices(dialog->Choices()); });
+    dialog->open();
+}
+
+void CMainFrame::OnCompareImages()
+{
+    // The image being sent, else the newest recent one; and the file an upload read back, once written.
+    const auto pageText = [this](int page, int id)
+    {
+        const auto* edit = m_pView->PageWidget(page) ? m_pView->PageWidget(page)->ControlAs<QLineEdit>(id) : nullptr;
+        return edit ? edit->text() : QString();
+    };
+    QString first = pageText(CLumView::DownloadPage, IDC_FILE_EDIT);
+    if (first.isEmpty())
+        first = CGuiSettings().RecentFiles().value(0);
+    QString second = pageText(CLumView::UploadPage, IDC_UPLOAD_FILE_EDIT);
+    if (!QFileInfo(second).isFile())
+        second.clear();
+    auto* dialog = new CCompareDialog(first, second,
+                                      [this](const FileDialogRequest& request) { return m_pView->ChooseFile(request); },
+                                      this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 

@@ -1,7 +1,7 @@
 // The main window: "Kavronel Download Manager", 622 x 535 pixels, the menus
 // "&Menu" and "&Help", no toolbar, no status bar, and the form view inside.
 // The menu also browses on the current page (Ctrl+O), reopens recent images,
-// sets the ports up, shows and saves the log and exits (Ctrl+Q); an image
+// compares two images, sets the ports up, shows and saves the log and exits (Ctrl+Q); an image
 // dropped on the window is loaded on the DOWNLOAD page. Closing the window
 // shuts the pages and the serial port down before the window goes.
 #pragma once
@@ -38,6 +38,9 @@ public:
     void OnSaveLog();
     // Opens the Port Settings dialog (window-modal; returns at once).
     void OnPortSettings();
+    // Opens the Compare Images dialog (window-modal; returns at once), offering
+    // the image on the DOWNLOAD page and the file the UPLOAD page wrote.
+    void OnCompareImages();
     // Keeps the device chosen for each port number and uses it from now on,
     // except where this run takes the port from elsewhere.
     void ApplyPortChoices(const std::map<int, QString>& choices);

@@ -22,6 +22,7 @@ void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& wa
 
 void AddPortMapOptions(CLI::App& app);                     // --comN PATH, shared by every subcommand
 void AddImageCommand(CLI::App& app, CommandAction& action);    // kavdm image info|decode|encode
+void AddImageCompareCommand(CLI::App& image, CommandAction& action); // kavdm image compare, under `image`
 void AddPortsCommand(CLI::App& app, CommandAction& action);    // kavdm ports
 void AddDownloadCommand(CLI::App& app, CommandAction& action); // kavdm download
 void AddUploadCommand(CLI::App& app, CommandAction& action);   // kavdm upload

@@ -389,4 +389,5 @@ void AddImageCommand(CLI::App& app, CommandAction& action)
     auto* samples = image->add_subcommand("make-samples", "Write the demonstration images into a folder");
     samples->add_option("FOLDER", *sampleFolder, "where to write them")->required();
     samples->callback([&action, sampleFolder] { action = [sampleFolder] { return RunMakeSamples(*sampleFolder); }; });
+    AddImageCompareCommand(*image, action);
 }

@@ -85,6 +85,7 @@ void CDownloadRole::OnControlMessage()
     if (m_message[0] == 0)
     {
         m_state = State::Done;
+        StoreCorruptedBytes();
         std::size_t total = 0;
         for (const auto& module : m_modules)
             total += module.data.size();
@@ -231,6 +232,31 @@ void CDownloadRole::OnPacket()
     m_modules.push_back(std::move(m_current));
     m_current = ReceiverModule{};
     RequestHeader();
+}
+
+void CDownloadRole::StoreCorruptedBytes()
+{
+    for (std::size_t i = 0; i < m_modules.size(); ++i)
+    {
+        const int nModule = int(i + 1);
+        std::vector<std::uint8_t>& data = m_modules[i].data;
+        ReceiverFault fault;
+        while (Faults().Fire(ReceiverFaultKind::Corrupt, nModule, &fault))
+        {
+            const std::string which = "byte " + std::to_string(fault.nByteOffset) + " of module " +
+                                      std::to_string(nModule);
+            if (std::size_t(fault.nByteOffset) >= data.size())
+            {
+                Log("fault: module " + std::to_string(nModule) + " holds " + std::to_string(data.size()) +
+                    " bytes, no " + which + " to change");
+                continue;
+            }
+            std::uint8_t& byte = data[std::size_t(fault.nByteOffset)];
+            const std::uint8_t before = byte;
+            byte = std::uint8_t(~byte);
+            Log("fault: " + which + " stored as " + HexBytes(&byte, 1) + " instead of " + HexBytes(&before, 1));
+        }
+    }
 }
 
 void CDownloadRole::FailWithStatus(char letter, const std::string& text)

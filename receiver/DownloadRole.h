@@ -3,6 +3,8 @@
 // number, and keeps what it received. An end message (a header whose lead byte
 // is 0) completes the image. A packet it cannot accept ends the session with a
 // status report to the PC, as a receiver would, so that the PC does not wait on.
+// A corrupt fault changes one byte of what it keeps, as a memory that took a
+// byte wrongly would, so that a check of the memory against the image can fail.
 #pragma once
 
 #include "receiver/ReceiverEngine.h"
@@ -47,6 +49,8 @@ private:
     void SendRequest(std::uint8_t blockByte);
     void OnPacket();
     void FailWithStatus(char letter, const std::string& text);
+    // The image is complete: the corrupt faults change the bytes they name in what is kept.
+    void StoreCorruptedBytes();
     bool IsLastPacket() const { return m_nPacket >= m_nPacketsInModule; }
 
     State m_state = State::WaitFunctionCode;

@@ -34,15 +34,11 @@ bool ValidateReceiverOptions(const ReceiverOptions& options, std::string& error)
     }
     for (const auto& fault : options.faults)
     {
-        const bool bDownloadFault = fault.kind == ReceiverFaultKind::Status ||
-                                    fault.kind == ReceiverFaultKind::Restart ||
-                                    fault.kind == ReceiverFaultKind::BadBlock;
-        const bool bBoth = fault.kind == ReceiverFaultKind::Refuse;
-        if (!bBoth && bDownloadFault != (options.role == ReceiverRole::Download))
+        const bool bDownload = options.role == ReceiverRole::Download;
+        if (bDownload ? !IsDownloadFault(fault.kind) : !IsUploadFault(fault.kind))
         {
-            error = std::string("a fault of the ") + (bDownloadFault ? "download" : "upload") +
-                    " role was given for the " + (options.role == ReceiverRole::Download ? "download" : "upload") +
-                    " role";
+            error = std::string("a fault of the ") + (bDownload ? "upload" : "download") +
+                    " role was given for the " + (bDownload ? "download" : "upload") + " role";
             return false;
         }
     }

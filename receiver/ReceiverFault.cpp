@@ -26,15 +26,27 @@ bool ParsePositive(const std::string& field, int nMax, int& value)
     return !field.empty() && result.ec == std::errc() && result.ptr == last && value >= 1 && value <= nMax;
 }
 
+bool ParseCount(const std::string& field, int nMax, int& value)
+{
+    const char* first = field.data();
+    const char* last = first + field.size();
+    const auto result = std::from_chars(first, last, value);
+    return !field.empty() && result.ec == std::errc() && result.ptr == last && value >= 0 && value <= nMax;
+}
+
 constexpr int kMaxPacket = 1000000;
+constexpr int kMaxModule = 1000000;
+constexpr int kMaxByteOffset = 64 * 1024 * 1024; // the largest module the receiver takes
 constexpr int kMaxChunkBytes = 1030;
 constexpr int kMaxChunkPauseMs = 10000;
 } // namespace
 
 const char* ReceiverFaultSyntax()
 {
-    return "status:N:LETTER, restart:N, badblock:N, refuse (download role); crc:N, drop:N, chunks:SIZE:MS, "
-           "split-header, ppp[:N], dup:N, refuse (upload role). N counts packets over the whole transfer from 1.";
+    return "status:N:LETTER, restart:N, badblock:N, corrupt:[MODULE:]OFFSET, refuse (download role); crc:N, "
+           "drop:N, chunks:SIZE:MS, split-header, ppp[:N], dup:N, refuse (upload role). N counts packets over the "
+           "whole transfer from 1; corrupt stores byte OFFSET (from 0) of received module MODULE (from 1, "
+           "default 1) changed.";
 }
 
 bool ParseReceiverFault(const std::string& text, ReceiverFault& fault, std::string& error)
@@ -90,6 +102,17 @@ bool ParseReceiverFault(const std::string& text, ReceiverFault& fault, std::stri
             return fail("the pause MS must be 0 to 10000 milliseconds");
         return true;
     }
+    if (name == "corrupt")
+    {
+        fault.kind = ReceiverFaultKind::Corrupt;
+        fault.nModule = 1;
+        const bool bModuleGiven = fields.size() == 3;
+        if ((fields.size() != 2 && !bModuleGiven) ||
+            (bModuleGiven && !ParsePositive(fields[1], kMaxModule, fault.nModule)) ||
+            !ParseCount(fields.back(), kMaxByteOffset, fault.nByteOffset))
+            return fail("expected corrupt:OFFSET or corrupt:MODULE:OFFSET with MODULE >= 1 and OFFSET >= 0");
+        return true;
+    }
     if (name == "split-header" || name == "refuse")
     {
         fault.kind = name == "refuse" ? ReceiverFaultKind::Refuse : ReceiverFaultKind::SplitHeader;
@@ -106,11 +129,24 @@ CReceiverFaults::CReceiverFaults(std::vector<ReceiverFault> faults)
         m_entries.push_back({fault, false});
 }
 
-bool CReceiverFaults::Fire(ReceiverFaultKind kind, int nPacket, ReceiverFault* fault)
+bool IsDownloadFault(ReceiverFaultKind kind)
+{
+    return kind == ReceiverFaultKind::Status || kind == ReceiverFaultKind::Restart ||
+           kind == ReceiverFaultKind::BadBlock || kind == ReceiverFaultKind::Corrupt ||
+           kind == ReceiverFaultKind::Refuse;
+}
+
+bool IsUploadFault(ReceiverFaultKind kind)
+{
+    return !IsDownloadFault(kind) || kind == ReceiverFaultKind::Refuse;
+}
+
+bool CReceiverFaults::Fire(ReceiverFaultKind kind, int nAt, ReceiverFault* fault)
 {
     for (auto& entry : m_entries)
     {
-        if (entry.fault.kind == kind && entry.fault.nPacket == nPacket && !entry.bFired)
+        const int nSetFor = entry.fault.kind == ReceiverFaultKind::Corrupt ? entry.fault.nModule : entry.fault.nPacket;
+        if (entry.fault.kind == kind && nSetFor == nAt && !entry.bFired)
         {
             entry.bFired = true;
             if (fault)

@@ -17,7 +17,12 @@ enum class ReceiverFaultKind
     SplitHeader, // upload: each 3-byte module header is sent as 1 + 2 bytes
     Ppp,         // upload: "PPP" (an error report) instead of packet N, once
     Duplicate,   // upload: packet N is answered twice (again before packet N + 1)
+    Corrupt,     // download: one byte of module M is stored changed (inverted)
 };
+
+// The role whose sessions a fault of this kind applies to; Refuse applies to both.
+bool IsDownloadFault(ReceiverFaultKind kind);
+bool IsUploadFault(ReceiverFaultKind kind);
 
 struct ReceiverFault
 {
@@ -28,11 +33,13 @@ struct ReceiverFault
     char letter = 0;           // Status
     int nChunkBytes = 0;       // Chunks
     int nChunkPauseMs = 0;     // Chunks
+    int nModule = 0;           // Corrupt: the module received, counted from 1
+    int nByteOffset = 0;       // Corrupt: the byte of its data, from 0
 };
 
 // Parses one --fault argument: "status:N:LETTER", "restart:N", "badblock:N",
 // "refuse", "crc:N", "drop:N", "chunks:SIZE:MS", "split-header", "ppp[:N]",
-// "dup:N". On failure returns false and says why in `error`.
+// "dup:N", "corrupt:[MODULE:]OFFSET". On failure returns false and says why in `error`.
 bool ParseReceiverFault(const std::string& text, ReceiverFault& fault, std::string& error);
 
 // The grammar above in one line, for help texts.
@@ -45,9 +52,9 @@ public:
     CReceiverFaults() = default;
     explicit CReceiverFaults(std::vector<ReceiverFault> faults);
 
-    // True (once) when a fault of this kind is set for packet `nPacket`; `fault`
-    // then holds it. Packet-less faults are asked with nPacket 0.
-    bool Fire(ReceiverFaultKind kind, int nPacket, ReceiverFault* fault = nullptr);
+    // True (once) when a fault of this kind is set for packet `nAt` (for Corrupt:
+    // module `nAt`); `fault` then holds it. Faults that name neither are asked with 0.
+    bool Fire(ReceiverFaultKind kind, int nAt, ReceiverFault* fault = nullptr);
     // The fault of this kind, without using it up (for faults that hold for the
     // whole session, like Chunks and SplitHeader).
     const ReceiverFault* Find(ReceiverFaultKind kind) const;

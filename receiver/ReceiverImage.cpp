@@ -1,5 +1,6 @@
 #include "receiver/ReceiverImage.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -163,6 +164,25 @@ bool LoadUploadImage(const std::string& path, std::vector<ReceiverModule>& modul
 std::vector<ReceiverModule> SyntheticMemory()
 {
     return {MakeSyntheticModule(1, 1, 1), MakeSyntheticModule(1, 0, 2), MakeSyntheticModule(0, 0, 3)};
+}
+
+void StoreReceivedModules(std::vector<ReceiverModule>& memory, const std::vector<ReceiverModule>& received)
+{
+    for (const auto& module : received)
+    {
+        if (module.header.firmware() != 0)
+            continue;
+        ReceiverModule stored = module;
+        stored.header.bytes[32] = module.header.digital() != 0 ? 1 : 0;
+        stored.header.bytes[33] = stored.header.digital() != 0 && module.header.flash() != 0 ? 1 : 0;
+        const auto sameKind = [&stored](const ReceiverModule& held)
+        { return held.header.digital() == stored.header.digital() && held.header.flash() == stored.header.flash(); };
+        const auto place = std::find_if(memory.begin(), memory.end(), sameKind);
+        if (place == memory.end())
+            memory.push_back(std::move(stored));
+        else
+            *place = std::move(stored);
+    }
 }
 
 std::vector<ReceiverModule> ModulesForUploadFunction(const std::vector<ReceiverModule>& memory,

@@ -39,6 +39,12 @@ bool ParseUploadImage(const std::vector<std::uint8_t>& bytes, const std::string&
 // module (14336 bytes). No two packets of it hold the same data.
 std::vector<ReceiverModule> SyntheticMemory();
 
+// What a receiver's memory holds after a download of `received`: each data module
+// (digital flash, digital EEPROM, analog) replaces the module of its kind in
+// `memory`, or is added when there is none; firmware is not data memory and is
+// left out. Kinds are stored as 0 or 1, as an upload reports them.
+void StoreReceivedModules(std::vector<ReceiverModule>& memory, const std::vector<ReceiverModule>& received);
+
 // The modules the upload function code asks for: 0x01 digital, 0x02 analog,
 // 0x03 both; none for any other code.
 std::vector<ReceiverModule> ModulesForUploadFunction(const std::vector<ReceiverModule>& memory,

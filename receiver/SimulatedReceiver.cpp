@@ -142,6 +142,19 @@ bool CSimulatedReceiver::IsPoweredOn() const
     return m_nStartedId > std::max(m_nEndedId, m_nPowerOffUpTo);
 }
 
+void CSimulatedReceiver::KeepReceived(std::vector<ReceiverModule> memory)
+{
+    std::lock_guard lock(m_mutex);
+    m_bKeepReceived = true;
+    m_keptMemory = memory.empty() ? SyntheticMemory() : std::move(memory);
+}
+
+std::vector<ReceiverModule> CSimulatedReceiver::KeptMemory() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_keptMemory;
+}
+
 std::optional<ReceiverResult> CSimulatedReceiver::WaitForResult(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
@@ -257,6 +270,17 @@ void CSimulatedReceiver::EndSession(int nSessionId, std::unique_ptr<CReceiverEng
             result.strText += "; but " + error;
         }
     }
+    if (result.bSucceeded && options.role == ReceiverRole::Download)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bKeepReceived)
+        {
+            StoreReceivedModules(m_keptMemory, result.modules);
+            const auto nData = std::count_if(result.modules.begin(), result.modules.end(),
+                                             [](const ReceiverModule& module) { return module.header.firmware() == 0; });
+            result.strText += "; kept " + std::to_string(nData) + " data module(s) for the next upload";
+        }
+    }
     Log(result.strText);
     FinishedFunction finished;
     {
@@ -319,6 +343,11 @@ void CSimulatedReceiver::Run()
         {
             options = *pending;
             nSessionId = nPendingId;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_bKeepReceived && options.role == ReceiverRole::Upload && options.memory.empty())
+                    options.memory = m_keptMemory;
+            }
             if (bLineFailed)
             {
                 EndSession(nSessionId, engine, options, false, "the line failed: " + m_line.LastError());

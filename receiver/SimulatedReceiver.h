@@ -4,6 +4,9 @@
 // what arrives. PowerOn() starts one session in a role (download or upload) with
 // its options and faults; the session ends on its own (complete or failed), or
 // with PowerOff() or Stop(). Sessions can follow one another on the same line.
+// Told to keep what it receives (KeepReceived), the receiver holds a memory
+// across sessions, as a real one does: a download writes into it, an upload
+// reads it back.
 //
 // All member functions are thread-safe. The callbacks run on the receiver's
 // thread: a GUI must hand them over to its own thread (a queued call) and must
@@ -64,6 +67,13 @@ public:
     // On from PowerOn() until the session ends or PowerOff() is called.
     bool IsPoweredOn() const;
 
+    // From now on a complete download's data modules replace the modules of their kinds in the
+    // receiver's memory (StoreReceivedModules), and an upload session given no memory of its own
+    // serves that memory. It starts as `memory`, or SyntheticMemory() when that is empty.
+    void KeepReceived(std::vector<ReceiverModule> memory = {});
+    // The memory kept now; empty when the receiver does not keep what it receives.
+    std::vector<ReceiverModule> KeptMemory() const;
+
     // Waits for the result of the session started last; nothing when it has not
     // ended within `timeout` or no session was started.
     std::optional<ReceiverResult> WaitForResult(std::chrono::milliseconds timeout);
@@ -102,4 +112,6 @@ private:
     std::optional<ReceiverOptions> m_pendingOptions;
     int m_nPendingId = 0;
     ReceiverResult m_lastResult;
+    bool m_bKeepReceived = false;
+    std::vector<ReceiverModule> m_keptMemory;
 };

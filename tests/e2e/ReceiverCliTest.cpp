@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -67,6 +68,23 @@ TEST_F(ReceiverCliTest, DownloadSavesTheImageByteExact)
     EXPECT_NE(m_process.Stderr().find("complete"), std::string::npos);
 }
 
+TEST_F(ReceiverCliTest, KeepServesTheDownloadToTheUploadAfterIt)
+{
+    // The upload's fault waits for the upload; the corrupt fault changes what the download stored.
+    Launch({"--keep", "--rate", "115200", "--fault", "corrupt:1:3", "--fault", "crc:1"});
+    ReceiverModule eeprom = SyntheticMemory()[1];
+    std::reverse(eeprom.data.begin(), eeprom.data.end());
+    std::string error;
+    ASSERT_TRUE(testsupport::PlayDownloadPc(m_pc, m_process.PtyPath(), {eeprom}, 0x05, FUNC_DIGITAL, error)) << error;
+    std::vector<ReceiverModule> got;
+    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error, 2s)) << error;
+    EXPECT_EQ(m_process.Wait(15s), 0) << m_process.Stderr();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].data, SyntheticMemory()[0].data);
+    eeprom.data[3] = std::uint8_t(~eeprom.data[3]);
+    EXPECT_EQ(got[1].data, eeprom.data);
+}
+
 TEST_F(ReceiverCliTest, UploadServesAnImageThroughFaults)
 {
     const std::string image = m_dir + "/memory.bin";
@@ -120,6 +138,7 @@ TEST(ReceiverCliUsage, BadArgumentsExitWithUsageOrFailure)
         {{"--pace", "slow"}, 2},
         {{"--timeout", "0"}, 2},
         {{"--role", "sideways"}, 2},
+        {{"--keep", "--role", "upload"}, 2},
         {{"--role", "upload", "--image", "/nonexistent/memory.bin"}, 1},
     };
     for (const auto& [args, code] : cases)

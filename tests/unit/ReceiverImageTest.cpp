@@ -107,6 +107,12 @@ TEST(ReceiverFaultParsing, AcceptsEachForm)
     EXPECT_EQ(fault.nPacket, 1);
     ASSERT_TRUE(ParseReceiverFault("ppp:7", fault, error)) << error;
     EXPECT_EQ(fault.nPacket, 7);
+    ASSERT_TRUE(ParseReceiverFault("corrupt:3:0", fault, error)) << error;
+    EXPECT_EQ(fault.nModule, 3);
+    EXPECT_EQ(fault.nByteOffset, 0);
+    ASSERT_TRUE(ParseReceiverFault("corrupt:100", fault, error)) << error;
+    EXPECT_EQ(fault.nModule, 1);
+    EXPECT_EQ(fault.nByteOffset, 100);
     for (const char* text : {"restart:1", "badblock:3", "crc:2", "drop:9", "dup:4", "split-header", "refuse"})
         EXPECT_TRUE(ParseReceiverFault(text, fault, error)) << text << ": " << error;
 }
@@ -117,7 +123,8 @@ TEST(ReceiverFaultParsing, RefusesMalformedFaults)
     std::string error;
     for (const char* text : {"", "status:0:T", "status:3", "status:3:t", "status:3:TT", "crc", "crc:", "crc:x",
                              "crc:2x", "crc:-1", "drop:1:2", "chunks:0:5", "chunks:2000:5", "chunks:10",
-                             "chunks:10:-1", "split-header:1", "refuse:2", "ppp:0", "bogus"})
+                             "chunks:10:-1", "split-header:1", "refuse:2", "ppp:0", "corrupt", "corrupt:0:5",
+                             "corrupt:-1", "corrupt:1:2:3", "bogus"})
     {
         error.clear();
         EXPECT_FALSE(ParseReceiverFault(text, fault, error)) << text;

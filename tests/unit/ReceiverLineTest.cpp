@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <poll.h>
@@ -189,6 +190,34 @@ TEST_F(SimulatedReceiverTest, UploadWithEveryFaultStillDeliversTheMemory)
         EXPECT_EQ(module.header.digital(), 1);
         EXPECT_EQ(module.header.flash(), 0);
     }
+}
+
+TEST_F(SimulatedReceiverTest, KeptDownloadIsServedToTheNextUploadWithTheCorruptedByte)
+{
+    // Firmware, then an EEPROM module unlike the receiver's own: the download
+    // replaces the EEPROM it holds, one byte of it stored changed.
+    ReceiverModule eeprom = SyntheticMemory()[1];
+    std::reverse(eeprom.data.begin(), eeprom.data.end());
+    ReceiverOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseReceiverFault("corrupt:2:5", options.faults.emplace_back(), error)) << error;
+    m_receiver.KeepReceived();
+    ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
+    ASSERT_TRUE(testsupport::PlayDownloadPc(m_pc, m_path, {SmallFirmware(3000), eeprom}, 0x01, FUNC_PROGRAM, error))
+        << error;
+    const auto downloaded = m_receiver.WaitForResult(10s);
+    ASSERT_TRUE(downloaded && downloaded->bSucceeded) << (downloaded ? downloaded->strText : "no result");
+
+    options = {};
+    options.role = ReceiverRole::Upload;
+    ASSERT_TRUE(m_receiver.PowerOn(options, error)) << error;
+    std::vector<ReceiverModule> got;
+    ASSERT_TRUE(testsupport::PlayUploadPc(m_pc, got, error)) << error;
+    ASSERT_EQ(got.size(), 2u) << "firmware is not data memory";
+    EXPECT_EQ(got[0].data, SyntheticMemory()[0].data) << "the flash it held stays";
+    Bytes expected = eeprom.data;
+    expected[5] = std::uint8_t(~expected[5]);
+    EXPECT_EQ(got[1].data, expected);
 }
 
 TEST_F(SimulatedReceiverTest, PowerOffAndStopEndAPacedSessionPromptly)
