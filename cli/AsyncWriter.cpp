@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -64,9 +65,16 @@ struct CAsyncWriter::State
 
 CAsyncWriter::CAsyncWriter(int fd, Options options) : m_state(std::make_shared<State>(fd, options))
 {
+    // The thread takes no signals: they stay with the thread that waits for
+    // them (a command ends cleanly on SIGINT, it is not killed by it here).
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     // Detached: a writer stuck on a reader that never reads must not keep the
     // program from ending; the thread holds the state it uses.
     std::thread([state = m_state] { state->Run(); }).detach();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 CAsyncWriter::~CAsyncWriter()

@@ -86,8 +86,9 @@ std::string SummaryText(const std::vector<StationLine>& lines, const std::string
         for (const auto& failure : line.failures)
             perPort += "    " + failure + "\n";
     }
-    std::string text = "kavdm station: " + std::to_string(lines.size()) + " ports, " +
-                       std::to_string(complete + failed + timedOut) + " units: " + std::to_string(complete) +
+    const int units = complete + failed + timedOut;
+    std::string text = "kavdm station: " + std::to_string(lines.size()) + (lines.size() == 1 ? " port, " : " ports, ") +
+                       std::to_string(units) + (units == 1 ? " unit: " : " units: ") + std::to_string(complete) +
                        " complete, " + std::to_string(failed) + " failed, " + std::to_string(timedOut) +
                        " timed out\n" + perPort;
     if (!retry.empty())

@@ -24,9 +24,11 @@ const char* IconName(BoxIcon icon)
     return "information";
 }
 
-double Rounded(double value, double unit)
+// To `digits` decimals, divided last so the figure prints as short as it reads.
+double Rounded(double value, int digits)
 {
-    return std::round(value / unit) * unit;
+    const double scale = std::pow(10.0, digits);
+    return std::round(value * scale) / scale;
 }
 } // namespace
 
@@ -102,11 +104,11 @@ void CTransferEventWindow::ShowProgress(const TransferProgress& progress)
                                          {"packet", progress.packet},
                                          {"bytes_done", progress.bytesDone},
                                          {"bytes_total", progress.totalBytes},
-                                         {"elapsed", Rounded(seconds, 0.001)},
+                                         {"elapsed", Rounded(seconds, 3)},
                                          {"estimate", nullptr},
                                          {"rate", seconds > 0 ? std::round(double(progress.bytesDone) / seconds) : 0.0}};
         if (remaining)
-            fields["estimate"] = Rounded(seconds + *remaining, 0.1);
+            fields["estimate"] = Rounded(seconds + *remaining, 1);
         m_events.Emit("progress", fields);
     }
     m_pInner->ShowProgress(progress);
@@ -162,7 +164,7 @@ void CTransferEventWindow::Ended(const TransferEnd& end, int exitCode, const nlo
                                      {"reason", end.Completed() ? std::string() : DescribeTransferEnd(end)},
                                      {"exit_code", exitCode},
                                      {"bytes", bytes},
-                                     {"seconds", Rounded(seconds, 0.001)}};
+                                     {"seconds", Rounded(seconds, 3)}};
     for (const auto& [key, value] : files.items())
         fields[key] = value;
     m_events.Emit("ended", fields);

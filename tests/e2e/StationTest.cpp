@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -170,4 +171,27 @@ TEST_F(StationTest, RepeatServesTheNextReceiverOnEachPort)
     }
     for (const auto& port : ports)
         EXPECT_EQ(units[port], (std::set<int>{1, 2})) << port;
+}
+
+TEST_F(StationTest, SignalEndsEveryUnitCleanlyThenTheStation)
+{
+    testsupport::CReceiverProcess receiver;
+    std::string error;
+    ASSERT_TRUE(receiver.Start(KAVDM_BINARY, {"--role", "upload", "--pace", "9600"}, error)) << error;
+    testsupport::CCommandProcess station;
+    ASSERT_TRUE(station.Start({KAVDM_BINARY, "station", "upload", m_strFolder + "/{port}.bin", "-p",
+                               receiver.PtyPath(), "--report", Report()}));
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (station.Output().find("started") == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(50ms);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(30s), 128 + SIGTERM) << station.Output();
+
+    // The unit's kavdm ended by itself (not killed by the signal): its data is kept.
+    std::string readError;
+    const auto records = ReadUnitReport(Report(), readError);
+    ASSERT_EQ(records.size(), 1u) << station.Output();
+    EXPECT_EQ(records[0].result, "interrupted");
+    EXPECT_TRUE(records[0].file.ends_with(".partial")) << records[0].file;
+    EXPECT_TRUE(std::filesystem::exists(records[0].file));
 }
