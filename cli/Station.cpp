@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -71,6 +72,7 @@ private:
     std::vector<StationLine> m_lines;
     int m_nSignal = 0;
     const std::string m_strHost;
+    const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };
 
 std::vector<std::string> CStation::ChildArguments(const StationLine& line) const
@@ -358,7 +360,14 @@ int CStation::Run()
         code = 128 + m_nSignal;
     const std::string retry = RetryCommand(m_options, FailedPorts(m_lines));
     m_display.Print(SummaryText(m_lines, retry));
-    Emit("summary", SummaryFields(m_lines, retry, code));
+    auto summary = SummaryFields(m_lines, retry, code);
+    // The station's own share, for the scale figures: its children are not counted.
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    summary["wall_seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    summary["cpu_seconds"] = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                             double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    Emit("summary", summary);
     if (m_events)
         m_events->Flush();
     m_err.Flush(CAsyncWriter::kDrainTime);
