@@ -102,6 +102,7 @@ void AddDownloadCommand(CLI::App& app, CommandAction& action)
     command->add_option("IMAGE", args->image, "the image file (.bin or .stb)")->required();
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "rate the receiver is asked to switch to");
-    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see the README's \"Events\")");
+    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");
+    command->footer(command->get_footer() + "\n" + kTransferEventsHelp);
     command->callback([&action, args, command] { action = [args, command] { return RunDownload(*args, *command); }; });
 }

@@ -2,6 +2,7 @@
 // their checks, and the station run (cli/Station.h).
 #include "cli/Commands.h"
 #include "cli/Station.h"
+#include "cli/TransferEventWindow.h"
 #include "cli/TransferRunner.h"
 
 #include <cstdio>
@@ -133,7 +134,14 @@ void AddStationOptions(CLI::App* command, StationArguments& args)
     command->footer("Each port runs its own kavdm download|upload --json; the healthy ports go on when one fails.\n"
                     "Exit status: 0 every unit complete, 1 any unit failed or timed out, 2 usage, 128+N on "
                     "signal N (the units end cleanly first).\n"
-                    "Events and report fields: see the README, \"Several receivers at once\".");
+                    "Report records (JSON Lines, or CSV for a .csv FILE; one write and fsync each): unit, start, "
+                    "end, port, identity, by_id, usb_serial, direction, baud, file, file_size, file_crc32, bytes, "
+                    "seconds, result, reason, exit_code, host, version.\n" +
+                    std::string(kTransferEventsHelp) +
+                    " With --json a station passes on each unit's events with \"port\" added, and adds armed "
+                    "(port, unit), unit (port and the report record's fields) and summary (ports, retry, exit_code, "
+                    "wall_seconds, cpu_seconds); a station's result may also be crashed or failed (the unit's kavdm "
+                    "ended without an ended event).");
 }
 } // namespace
 

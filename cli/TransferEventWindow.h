@@ -18,6 +18,15 @@
 
 enum class TransferOutcome;
 
+// The events in short, for --help (and so the manual page).
+inline constexpr const char kTransferEventsHelp[] =
+    "Events (--json): JSON Lines on stdout, each {\"v\":1,\"event\":NAME,\"time\":UTC ISO 8601,...}: "
+    "waiting (port, device, baud); started; module (index, kind, bytes); progress (module, packet, bytes_done, "
+    "bytes_total, elapsed, estimate, rate; at most 4 a second); log (text; with --verbose); box (icon, text, "
+    "detail); ended (result, reason, exit_code, bytes, seconds, and image or output: path, size, crc32). "
+    "result: complete, status-report, refused, port-lost, image-error, output-error, timed-out, reset, "
+    "interrupted.";
+
 class CTransferEventWindow : public CPageWindow
 {
 public:

@@ -133,6 +133,7 @@ void AddUploadCommand(CLI::App& app, CommandAction& action)
         ->required();
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)");
-    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see the README's \"Events\")");
+    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");
+    command->footer(command->get_footer() + "\n" + kTransferEventsHelp);
     command->callback([&action, args, command] { action = [args, command] { return RunUpload(*args, *command); }; });
 }
