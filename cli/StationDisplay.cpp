@@ -50,6 +50,9 @@ const char* PhaseName(StationPhase phase)
     return "";
 }
 
+// Port, identity, unit, phase, module, %, rate, elapsed, estimated total, last result.
+constexpr const char* kRowFormat = "%-28s %-18s %4s  %-8s %-17s %4s %12s %6s %6s  %s";
+
 std::string Cut(std::string text, std::size_t width)
 {
     if (text.size() > width)
@@ -84,9 +87,17 @@ std::string CStationDisplay::FormatRow(const StationLine& line, std::size_t widt
         estimate = line.estimate ? Clock(*line.estimate) : "--:--";
     }
     char row[512];
-    std::snprintf(row, sizeof row, "%-28s %-18s %4d  %-8s %-17s %4s %12s %6s %6s  %s", Tail(line.port.name, 28).c_str(),
-                  identity.c_str(), line.unit, PhaseName(line.phase), module.c_str(), percent.c_str(), rate.c_str(),
-                  elapsed.c_str(), estimate.c_str(), line.lastResult.c_str());
+    std::snprintf(row, sizeof row, kRowFormat, Tail(line.port.name, 28).c_str(), identity.c_str(),
+                  std::to_string(line.unit).c_str(), PhaseName(line.phase), module.c_str(), percent.c_str(),
+                  rate.c_str(), elapsed.c_str(), estimate.c_str(), line.lastResult.c_str());
+    return Cut(row, width);
+}
+
+std::string CStationDisplay::FormatHeader(std::size_t width)
+{
+    char row[256];
+    std::snprintf(row, sizeof row, kRowFormat, "PORT", "IDENTITY", "UNIT", "PHASE", "MODULE", "%", "RATE", "TIME",
+                  "TOTAL", "RESULT");
     return Cut(row, width);
 }
 
@@ -123,10 +134,11 @@ void CStationDisplay::Redraw(const std::vector<StationLine>& lines, bool force)
     std::string text;
     if (m_nRowsDrawn > 0)
         text += "\x1b[" + std::to_string(m_nRowsDrawn) + "A";
+    text += "\r" + FormatHeader(width) + "\x1b[K\n";
     for (const auto& line : lines)
         text += "\r" + FormatRow(line, width) + "\x1b[K\n";
     text += "\r" + FormatSummaryRow(lines, width) + "\x1b[K\n";
-    m_nRowsDrawn = int(lines.size()) + 1;
+    m_nRowsDrawn = int(lines.size()) + 2;
     m_err.Write(std::move(text));
 }
 

@@ -34,6 +34,7 @@ public:
 
     // One row of a line and the summary row, cut to `width` columns.
     static std::string FormatRow(const StationLine& line, std::size_t width);
+    static std::string FormatHeader(std::size_t width);
     static std::string FormatSummaryRow(const std::vector<StationLine>& lines, std::size_t width);
 
 private:

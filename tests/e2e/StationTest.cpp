@@ -182,7 +182,8 @@ TEST_F(StationTest, SignalEndsEveryUnitCleanlyThenTheStation)
     ASSERT_TRUE(station.Start({KAVDM_BINARY, "station", "upload", m_strFolder + "/{port}.bin", "-p",
                                receiver.PtyPath(), "--report", Report()}));
     const auto until = std::chrono::steady_clock::now() + 30s;
-    while (station.Output().find("started") == std::string::npos && std::chrono::steady_clock::now() < until)
+    // Once a module's header has come there is data to keep.
+    while (station.Output().find("module 1,") == std::string::npos && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(50ms);
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(30s), 128 + SIGTERM) << station.Output();
