@@ -27,3 +27,4 @@ void AddPortsCommand(CLI::App& app, CommandAction& action);    // kavdm ports
 void AddDownloadCommand(CLI::App& app, CommandAction& action); // kavdm download
 void AddUploadCommand(CLI::App& app, CommandAction& action);   // kavdm upload
 void AddReceiverCommand(CLI::App& app, CommandAction& action); // kavdm receiver
+void AddStationCommand(CLI::App& app, CommandAction& action);  // kavdm station download|upload

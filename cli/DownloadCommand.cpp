@@ -1,6 +1,8 @@
 // kavdm download IMAGE --port DEV: serves the receiver a BIN or STB image, the
 // way the DOWNLOAD page does, until the transfer ends.
 #include "cli/Commands.h"
+#include "cli/FileDigest.h"
+#include "cli/TransferEventWindow.h"
 #include "cli/TransferRunner.h"
 #include "image/ImageLoader.h"
 #include "image/ImageScan.h"
@@ -8,6 +10,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <unistd.h>
 
 namespace
 {
@@ -16,10 +20,32 @@ struct DownloadArguments
     std::string image;
     TransferOptions transfer;
     double waitSeconds = 0;
+    bool json = false; // JSON Lines events on stdout
 };
+
+// The image in the "ended" event: path, size and CRC-32 of the file.
+nlohmann::ordered_json ImageFields(const std::string& path)
+{
+    nlohmann::ordered_json image = {{"path", path}};
+    if (const auto digest = DigestFile(path))
+    {
+        image["size"] = digest->size;
+        image["crc32"] = digest->crc32;
+    }
+    return {{"image", image}};
+}
 
 int RunDownload(const DownloadArguments& args, const CLI::App& command)
 {
+    std::optional<CEventStream> stream;
+    std::optional<CTransferEventWindow> events;
+    if (args.json)
+        events.emplace(stream.emplace(STDOUT_FILENO), args.transfer.verbose);
+    const auto refuse = [&](const std::string& reason) {
+        if (events)
+            events->Ended({TransferEndKind::ImageError, reason}, kExitFailed, ImageFields(args.image));
+        return kExitFailed;
+    };
     // Refuse an image the receiver could not be served from before waiting for it.
     {
         CImageFile image;
@@ -27,14 +53,15 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
         if (!load.ok())
         {
             std::fprintf(stderr, "kavdm download: %s\n", load.error.c_str());
-            return kExitFailed;
+            return refuse(load.error);
         }
         const ImageScanResult scan = ScanImageForDownload(image);
         if (scan.nModuleKinds == kKindsInvalid)
         {
-            std::fprintf(stderr, "kavdm download: %s%s%s\n", load.bStb ? "STB file is invalid." : "BIN file is invalid.",
-                         scan.strInvalidReason.empty() ? "" : " ", scan.strInvalidReason.c_str());
-            return kExitFailed;
+            const std::string reason = std::string(load.bStb ? "STB file is invalid." : "BIN file is invalid.") +
+                                       (scan.strInvalidReason.empty() ? "" : " ") + scan.strInvalidReason;
+            std::fprintf(stderr, "kavdm download: %s\n", reason.c_str());
+            return refuse(reason);
         }
     }
 
@@ -43,17 +70,28 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
         options.waitSeconds = args.waitSeconds;
     CTransferRunner runner("download");
     const TransferOutcome outcome = runner.Run(
-        options, [](CPageWindow* window, CDeliveryGate* gate) { return new CDownloadPage(window, gate); },
-        [&args](CInfoPage& page) {
+        options,
+        [&events](CPageWindow* window, CDeliveryGate* gate) {
+            return new CDownloadPage(events ? events->Wrap(window) : window, gate);
+        },
+        [&args, &events](CInfoPage& page) {
             auto& download = static_cast<CDownloadPage&>(page);
             download.OnBrowse(args.image);
-            return download.State() == CDownloadPage::WaitReady;
+            const bool ready = download.State() == CDownloadPage::WaitReady;
+            if (events && ready)
+                events->Waiting(args.transfer.port);
+            else if (events)
+                events->StartRefused(TransferEndKind::ImageError);
+            return ready;
         });
     if (outcome == TransferOutcome::Completed && !options.quiet)
         std::fprintf(stderr, "kavdm download: complete\n");
     else if (outcome == TransferOutcome::Failed)
         std::fprintf(stderr, "kavdm download: the transfer ended without completing\n");
-    return ExitCodeFor(outcome, runner.Signal());
+    const int code = ExitCodeFor(outcome, runner.Signal());
+    if (events)
+        events->Ended(events->EndOf(outcome, runner.Signal(), options.waitSeconds), code, ImageFields(args.image));
+    return code;
 }
 } // namespace
 
@@ -64,5 +102,7 @@ void AddDownloadCommand(CLI::App& app, CommandAction& action)
     command->add_option("IMAGE", args->image, "the image file (.bin or .stb)")->required();
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "rate the receiver is asked to switch to");
+    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");
+    command->footer(command->get_footer() + "\n" + kTransferEventsHelp);
     command->callback([&action, args, command] { action = [args, command] { return RunDownload(*args, *command); }; });
 }

@@ -35,6 +35,8 @@ std::string DescribeDevice(const SerialDeviceInfo& device)
         if (!device.serialNumber.empty())
             line << "  serial " << device.serialNumber;
     }
+    for (const auto& byPath : device.byPathPaths)
+        line << "\n      " << byPath << "  (the socket)";
     for (const auto& byId : device.byIdPaths)
         line << "\n      " << byId;
     return line.str();
@@ -85,7 +87,8 @@ int ListPortsJson()
     {
         nlohmann::ordered_json entry = {{"device", device.devicePath},
                                         {"driver", device.driver},
-                                        {"by_id", device.byIdPaths}};
+                                        {"by_id", device.byIdPaths},
+                                        {"by_path", device.byPathPaths}};
         if (!device.usbVendorId.empty())
             entry["usb"] = {{"vendor_id", device.usbVendorId},
                             {"product_id", device.usbProductId},

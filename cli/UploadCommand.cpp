@@ -3,6 +3,8 @@
 // transfer ends. OUTPUT is replaced only by a completed upload; otherwise what
 // came is kept as OUTPUT.partial (or the next free OUTPUT.N.partial).
 #include "cli/Commands.h"
+#include "cli/FileDigest.h"
+#include "cli/TransferEventWindow.h"
 #include "cli/TransferRunner.h"
 #include "image/OutputPath.h"
 #include "image/UploadFile.h"
@@ -11,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <unistd.h>
 
 namespace
 {
@@ -19,7 +23,20 @@ struct UploadArguments
     std::string output;
     TransferOptions transfer;
     double waitSeconds = 0;
+    bool json = false; // JSON Lines events on stdout
 };
+
+// The output in the "ended" event: the file written (or the .partial kept) and its CRC-32.
+nlohmann::ordered_json OutputFields(const std::string& path)
+{
+    nlohmann::ordered_json output = {{"path", path}};
+    if (const auto digest = path.empty() ? std::nullopt : DigestFile(path))
+    {
+        output["size"] = digest->size;
+        output["crc32"] = digest->crc32;
+    }
+    return {{"output", output}};
+}
 
 // A file system that cannot hold a whole upload would fail it after the
 // receiver started: say so before waiting (the upload still runs; what fits is
@@ -38,6 +55,10 @@ void WarnWhenShortOfSpace(const std::string& output)
 
 int RunUpload(const UploadArguments& args, const CLI::App& command)
 {
+    std::optional<CEventStream> stream;
+    std::optional<CTransferEventWindow> events;
+    if (args.json)
+        events.emplace(stream.emplace(STDOUT_FILENO), args.transfer.verbose);
     // Refuse a place the file cannot be written to before waiting for the
     // receiver (a folder, a device, a FIFO, no permission): an empty trial file
     // is created beside the target and removed.
@@ -46,6 +67,8 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
         if (!trial.Open(args.output))
         {
             std::fprintf(stderr, "kavdm upload: %s\n", trial.LastErrorText().c_str());
+            if (events)
+                events->Ended({TransferEndKind::OutputError, trial.LastErrorText()}, kExitFailed, OutputFields(""));
             return kExitFailed;
         }
         trial.Discard();
@@ -59,17 +82,22 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     CTransferRunner runner("upload");
     const TransferOutcome outcome = runner.Run(
         options,
-        [](CPageWindow* window, CDeliveryGate* gate) {
-            auto* page = new CUploadPage(window, gate);
+        [&events](CPageWindow* window, CDeliveryGate* gate) {
+            auto* page = new CUploadPage(events ? events->Wrap(window) : window, gate);
             // The page opens no port of its own: open the chosen one as the
             // reset would, at 9600 baud with one stop bit, owned by the page.
             page->ReopenPort(false);
             return page;
         },
-        [&args](CInfoPage& page) {
+        [&args, &events](CInfoPage& page) {
             auto& upload = static_cast<CUploadPage&>(page);
             upload.OnBrowse(args.output);
-            return upload.State() == CUploadPage::WaitReady;
+            const bool ready = upload.State() == CUploadPage::WaitReady;
+            if (events && ready)
+                events->Waiting(args.transfer.port);
+            else if (events)
+                events->StartRefused(TransferEndKind::OutputError);
+            return ready;
         },
         [&kept](CInfoPage& page) {
             auto& upload = static_cast<CUploadPage&>(page);
@@ -89,7 +117,11 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
             std::fprintf(stderr, "kavdm upload: the data received is kept in %s; %s was not changed\n",
                          kept.c_str(), args.output.c_str());
     }
-    return ExitCodeFor(outcome, runner.Signal());
+    const int code = ExitCodeFor(outcome, runner.Signal());
+    if (events)
+        events->Ended(events->EndOf(outcome, runner.Signal(), options.waitSeconds), code,
+                      OutputFields(outcome == TransferOutcome::Completed ? args.output : kept));
+    return code;
 }
 } // namespace
 
@@ -101,5 +133,7 @@ void AddUploadCommand(CLI::App& app, CommandAction& action)
         ->required();
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)");
+    command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");
+    command->footer(command->get_footer() + "\n" + kTransferEventsHelp);
     command->callback([&action, args, command] { action = [args, command] { return RunUpload(*args, *command); }; });
 }

@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     AddDownloadCommand(app, action);
     AddUploadCommand(app, action);
     AddReceiverCommand(app, action);
+    AddStationCommand(app, action);
 
     try
     {

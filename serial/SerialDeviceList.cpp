@@ -92,7 +92,42 @@ void DescribeParents(const fs::path& sysRoot, const fs::path& device, SerialDevi
             break;
     }
 }
+// Adds each link of `folder` to the device it leads to, sorted by name.
+void AddLinks(const fs::path& folder, std::vector<SerialDeviceInfo>& devices,
+              std::vector<std::string> SerialDeviceInfo::*links)
+{
+    std::error_code error;
+    for (const auto& link : fs::directory_iterator(folder, error))
+    {
+        std::error_code linkError;
+        const fs::path target = fs::canonical(link.path(), linkError);
+        if (linkError)
+            continue;
+        for (auto& info : devices)
+            if (target.filename() == info.name)
+                (info.*links).push_back(link.path().string());
+    }
+    for (auto& info : devices)
+        std::sort((info.*links).begin(), (info.*links).end());
+}
 } // namespace
+
+const SerialDeviceInfo* FindSerialDevice(const std::vector<SerialDeviceInfo>& devices, const std::string& path)
+{
+    std::error_code error;
+    const fs::path target = fs::canonical(path, error);
+    for (const auto& device : devices)
+    {
+        std::error_code deviceError;
+        if (device.devicePath == path ||
+            (!error && fs::canonical(device.devicePath, deviceError) == target && !deviceError))
+            return &device;
+        for (const auto* links : {&device.byIdPaths, &device.byPathPaths})
+            if (std::find(links->begin(), links->end(), path) != links->end())
+                return &device;
+    }
+    return nullptr;
+}
 
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, const std::string& devRoot)
 {
@@ -121,20 +156,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, cons
     std::sort(devices.begin(), devices.end(),
               [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.name < b.name; });
 
-    const fs::path byId = fs::path(devRoot) / "serial" / "by-id";
-    for (const auto& link : fs::directory_iterator(byId, error))
-    {
-        std::error_code linkError;
-        const fs::path target = fs::canonical(link.path(), linkError);
-        if (linkError)
-            continue;
-        for (auto& info : devices)
-        {
-            if (target.filename() == info.name)
-                info.byIdPaths.push_back(link.path().string());
-        }
-    }
-    for (auto& info : devices)
-        std::sort(info.byIdPaths.begin(), info.byIdPaths.end());
+    AddLinks(fs::path(devRoot) / "serial" / "by-id", devices, &SerialDeviceInfo::byIdPaths);
+    AddLinks(fs::path(devRoot) / "serial" / "by-path", devices, &SerialDeviceInfo::byPathPaths);
     return devices;
 }

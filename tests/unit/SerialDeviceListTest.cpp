@@ -31,6 +31,7 @@ protected:
         fs::create_directories(m_sys / "bus" / "pnp" / "drivers" / "serial");
         fs::create_directories(m_sys / "bus" / "serial-base" / "drivers" / "port");
         fs::create_directories(m_dev / "serial" / "by-id");
+        fs::create_directories(m_dev / "serial" / "by-path");
     }
     void TearDown() override { fs::remove_all(m_root); }
 
@@ -68,6 +69,8 @@ TEST_F(SerialDeviceListTest, DescribesUsbAdaptersAndRealOnBoardPorts)
     AddTty("ttyUSB0", ftdiPort);
     SetDriver(ftdiPort, m_sys / "bus" / "usb-serial" / "drivers" / "ftdi_sio");
     fs::create_symlink(m_dev / "ttyUSB0", m_dev / "serial" / "by-id" / "usb-FTDI_FT232R_USB_UART_A600XYZ-if00-port0");
+    const fs::path socket = m_dev / "serial" / "by-path" / "pci-0000:00:14.0-usb-0:2:1.0-port0";
+    fs::create_symlink(m_dev / "ttyUSB0", socket);
 
     // A CDC-ACM device without a serial number.
     const fs::path acmUsb = m_sys / "devices" / "pci0000:00" / "usb1" / "1-3";
@@ -113,6 +116,13 @@ TEST_F(SerialDeviceListTest, DescribesUsbAdaptersAndRealOnBoardPorts)
     EXPECT_EQ(ftdi.serialNumber, "A600XYZ");
     ASSERT_EQ(ftdi.byIdPaths.size(), 1u);
     EXPECT_EQ(fs::path(ftdi.byIdPaths[0]).filename(), "usb-FTDI_FT232R_USB_UART_A600XYZ-if00-port0");
+    EXPECT_EQ(ftdi.byPathPaths, std::vector<std::string>{socket.string()});
+    EXPECT_TRUE(devices[0].byPathPaths.empty());
+
+    // Any of its names finds the device.
+    for (const auto& name : {socket.string(), ftdi.byIdPaths[0], ftdi.devicePath})
+        EXPECT_EQ(FindSerialDevice(devices, name), &devices[2]) << name;
+    EXPECT_EQ(FindSerialDevice(devices, (m_dev / "ttyUSB9").string()), nullptr);
 }
 
 TEST_F(SerialDeviceListTest, MissingTreesGiveAnEmptyList)
