@@ -51,8 +51,8 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
         });
     if (outcome == TransferOutcome::Completed && !options.quiet)
         std::fprintf(stderr, "kavdm download: complete\n");
-    else if (outcome == TransferOutcome::Failed)
-        std::fprintf(stderr, "kavdm download: the transfer ended without completing\n");
+    else if (const std::string line = runner.EndLine(); !line.empty())
+        std::fprintf(stderr, "kavdm download: %s\n", line.c_str());
     return ExitCodeFor(outcome, runner.Signal());
 }
 } // namespace

@@ -60,7 +60,7 @@ void CUploadPage::OnReceive(const char* data, int length)
         OnWaitReady(bytes, length);
         break;
     case WaitFunction:
-        OnWaitFunction(bytes[0]);
+        OnWaitFunction(bytes, length);
         break;
     case WaitFunctionRequest:
         OnWaitFunctionRequest(bytes[0]);
@@ -136,8 +136,14 @@ void CUploadPage::OnWaitReady(const std::uint8_t* data, int length)
     m_pWindow->TransferStarted();
 }
 
-void CUploadPage::OnWaitFunction(std::uint8_t first)
+void CUploadPage::OnWaitFunction(const std::uint8_t* data, int length)
 {
+    if (const int readies = ReadyBytesBeforeFunction(data, length); readies > 0)
+    {
+        LogReceivedByte(VR520_READY);
+        data += readies;
+    }
+    const std::uint8_t first = data[0];
     LogReceivedByte(first);
     if (first == VR520_READY)
     {
@@ -171,6 +177,7 @@ void CUploadPage::OnWaitFunctionRequest(std::uint8_t first)
     if (first == 0x00)
     {
         // Refused: nothing was created, the chosen file stays chosen.
+        SetTransferEnd(TransferEndKind::Refused, "the receiver answered the function with 0x00");
         ResetState();
         m_nState = WaitReady;
         return;
@@ -219,20 +226,48 @@ void CUploadPage::OnModuleHeaderBytes(const std::uint8_t* data, int length)
     // would index outside the buffer, so it restarts the header.
     if (theBytesLeft < 1 || theBytesLeft > kModuleHeaderBytes)
         theBytesLeft = kModuleHeaderBytes;
+    if (length == 0)
+        return;
+    const bool bHeaderStart = m_nRepeatBytesToDrop == 0 && theBytesLeft == kModuleHeaderBytes;
     // The last packet of a module asked for twice can come twice: its second
     // copy arrives after the header request. A header never has 0xEE where its
     // digital byte stands, so 0x69 0xEE at the start of a header is that copy:
-    // drop the whole packet instead of writing it as a header.
-    if (m_nRepeatBytesToDrop == 0 && theBytesLeft == kModuleHeaderBytes && m_nModuleIndex > 0 && length >= 2 &&
-        data[0] == PACKET_REQUEST && data[1] == LAST_BLOCK)
+    // drop the whole packet instead of writing it as a header. A 0x69 that
+    // ends its delivery is held until the next one tells which it was.
+    if (bHeaderStart && m_nPendingByte == PACKET_REQUEST)
     {
-        AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
-        m_nRepeatBytesToDrop = kPacketSize;
+        m_nPendingByte = -1;
+        if (data[0] == LAST_BLOCK)
+        {
+            AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
+            m_nRepeatBytesToDrop = kPacketSize - 1;
+        }
+        else
+        {
+            m_receiveBuffer[0] = PACKET_REQUEST; // the header's lead byte
+            --theBytesLeft;
+        }
+    }
+    else if (bHeaderStart && m_nModuleIndex > 0 && data[0] == PACKET_REQUEST)
+    {
+        if (length == 1)
+        {
+            m_nPendingByte = PACKET_REQUEST;
+            return;
+        }
+        if (data[1] == LAST_BLOCK)
+        {
+            AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
+            m_nRepeatBytesToDrop = kPacketSize;
+        }
     }
     // The receiver repeats its start of upload every 2 s until the first header
     // request reaches it, so a late repeat can come where the first header is
-    // expected: it is no header byte.
-    while (theBytesLeft == kModuleHeaderBytes && m_nModuleIndex == 0 && length > 0 && data[0] == VR520_STARD_UPLOAD)
+    // expected. The header's lead byte may be 0xD1 as well: a 0xD1 is dropped
+    // only where it cannot be one, alone in its delivery or ahead of three
+    // more bytes (nothing follows a header unasked).
+    while (bHeaderStart && m_nModuleIndex == 0 && data[0] == VR520_STARD_UPLOAD &&
+           (length == 1 || length > kModuleHeaderBytes))
     {
         ++data;
         --length;
@@ -309,6 +344,11 @@ void CUploadPage::OnModuleHeader(bool bExtraBytes)
     std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
     m_nState = ReceivePacket;
     ++m_nModuleIndex;
+    m_nModuleBytes = 0;
+    // What a download will read of this module: the length its header block gives.
+    m_nModuleExpectedBytes = ModuleDataLength(theModuleHeader);
+    m_strModuleKind = "header (" + Hex(present) + "),(" + Hex(digital) + "),(" + Hex(flash) + "): " +
+                      (digital == 0 ? "analog" : flash != 0 ? "digital flash" : "digital EEPROM");
     RequestPacket();
     if (bExtraBytes)
         AddLog("remain data");
@@ -323,7 +363,7 @@ void CUploadPage::CompleteUpload()
         FailOnFileError(m_outFile.LastErrorText());
         return;
     }
-    SignalTransferEnd(true);
+    SetTransferEnd(TransferEndKind::Complete);
     ResetState();
     StopTimer();
     SetNextBoxDetail("Saved as " + m_strFilePath); // where the file now is
@@ -335,12 +375,23 @@ void CUploadPage::CompleteUpload()
 
 void CUploadPage::FailOnFileError(const std::string& reason)
 {
+    FailTransfer(TransferEndKind::OutputError, reason);
+}
+
+void CUploadPage::FailOnImageData(const std::string& reason)
+{
+    FailTransfer(TransferEndKind::ImageError, reason);
+}
+
+void CUploadPage::FailTransfer(TransferEndKind kind, const std::string& reason)
+{
     std::string text = "ERROR : " + reason;
     const std::string partialNote = KeepPartialOutput();
     if (!partialNote.empty())
         text += ". " + partialNote;
     ShowError(text);
     StopTimer();
+    SetTransferEnd(kind, reason);
     ResetState();
     // As after a refusal: the page waits for the receiver with the path kept,
     // so the user can make room or choose another file and start again.
@@ -440,6 +491,9 @@ bool CUploadPage::OnPacketComplete()
         FailOnFileError(m_outFile.LastErrorText());
         return false;
     }
+    m_nModuleBytes += kPacketDataSize;
+    if (!CheckModuleLength(sequence == LAST_BLOCK))
+        return false;
     if (sequence == LAST_BLOCK)
     {
         AddLog("1 module download");
@@ -452,6 +506,22 @@ bool CUploadPage::OnPacketComplete()
     AddLog("[sd msg] Next packet request (" + std::to_string(m_nPacketNumber) + ")");
     theBytesLeft = kPacketSize;
     RequestPacket();
+    return false;
+}
+
+bool CUploadPage::CheckModuleLength(bool lastPacket)
+{
+    // The file is read back module by module, each header telling how much
+    // data follows it: a module that brought another amount would be read as
+    // truncated, or its surplus as the next module's header.
+    const int expected = m_nModuleExpectedBytes;
+    if (lastPacket ? m_nModuleBytes == expected : m_nModuleBytes < expected)
+        return true;
+    FailOnImageData("Module " + std::to_string(m_nModuleIndex) + " (" + m_strModuleKind + ", " +
+                    std::to_string(expected) + " bytes) " +
+                    (lastPacket ? "ended after " + std::to_string(m_nModuleBytes) + " bytes"
+                                : "goes on past " + std::to_string(expected) + " bytes") +
+                    ": the file could not be read back as an image");
     return false;
 }
 
@@ -480,6 +550,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request module header");
         theBytesLeft = kModuleHeaderBytes;
         m_nRepeatBytesToDrop = 0; // the purge drops what was left of it
+        m_nPendingByte = -1;
         LineWhenQuiet().Purge();
         StopTimer();
         RequestModuleHeader();

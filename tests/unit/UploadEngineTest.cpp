@@ -115,13 +115,13 @@ TEST_F(UploadEngineTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
 TEST_F(UploadEngineTest, ModuleHeaderBlocksCarryTheReceivedKindAndSize)
 {
     rig.StartUpload();
-    rig.SendModule(1, 1, 1, 0x5A);
-    rig.SendModule(0, 0, 1, 0x01);
+    rig.SendModule(1, 1, 256, 0x5A);
+    rig.SendModule(0, 0, 14, 0x01);
     rig.Finish();
     const std::string file = ReadFileBytes(rig.target);
-    ASSERT_EQ(file.size(), 2u * (64 + 1024));
+    ASSERT_EQ(file.size(), 2u * 64 + 270u * 1024);
     const auto* flash = reinterpret_cast<const std::uint8_t*>(file.data());
-    const auto* analog = flash + 64 + 1024;
+    const auto* analog = flash + 64 + 262144;
     const ModuleHeader initial = InitialModuleHeader();
     EXPECT_EQ(flash[0], 0x5A);
     EXPECT_TRUE(std::equal(flash + 1, flash + 31, initial.bytes + 1)) << "maker text and fill kept";
@@ -225,16 +225,33 @@ TEST_F(UploadEngineTest, HeaderSplitOneAndTwoIsHandledOnce)
     EXPECT_FALSE(window.LogContains("remain data"));
 }
 
-TEST_F(UploadEngineTest, LateRepeatsOfTheStartAreNotTakenForTheFirstHeader)
+TEST_F(UploadEngineTest, RepeatsOfTheStartAreDroppedOnlyWhereTheyCannotBeTheFirstHeader)
 {
-    rig.StartUpload();
-    rig.Sent();
-    rig.Feed({VR520_STARD_UPLOAD});
-    rig.Feed({VR520_STARD_UPLOAD, 0x01, 0x01});
-    EXPECT_TRUE(rig.Sent().empty()) << "the header is not complete yet";
-    rig.Feed({0x01});
-    EXPECT_EQ(rig.Sent(), Request(1));
-    EXPECT_TRUE(window.LogContains("data header : (1),(1),(1)"));
+    // The receiver repeats 0xD1 until our header request reaches it; the
+    // header's lead byte may be 0xD1 all the same.
+    const struct
+    {
+        const char* what;
+        std::vector<Bytes> deliveries;
+        const char* header;
+    } cases[] = {
+        {"lone repeats, then the header", {{VR520_STARD_UPLOAD}, {VR520_STARD_UPLOAD}, {0x01, 0x01, 0x01}},
+         "data header : (1),(1),(1)"},
+        {"a repeat ahead of the whole header", {{VR520_STARD_UPLOAD, 0x02, 0x01, 0x00}}, "data header : (2),(1),(0)"},
+        {"a lead byte 0xD1", {{VR520_STARD_UPLOAD, 0x01, 0x00}}, "data header : (d1),(1),(0)"},
+        {"a lead byte 0xD1, split", {{VR520_STARD_UPLOAD, 0x01}, {0x00}}, "data header : (d1),(1),(0)"},
+    };
+    for (const auto& c : cases)
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.Sent();
+        for (const Bytes& delivery : c.deliveries)
+            fresh.Feed(delivery);
+        EXPECT_EQ(fresh.Sent(), Request(1)) << c.what;
+        EXPECT_TRUE(fresh.window.LogContains(c.header)) << c.what;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
 }
 
 TEST_F(UploadEngineTest, ExtraBytesAfterTheHeaderAreDroppedAndPacketOneStillAsked)
@@ -246,14 +263,14 @@ TEST_F(UploadEngineTest, ExtraBytesAfterTheHeaderAreDroppedAndPacketOneStillAske
     EXPECT_TRUE(window.LogContains("remain data"));
     EXPECT_EQ(page.BytesDone(), 0) << "the extra bytes are not packet data";
     // The packet that follows is collected from its first byte.
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Request(2));
 }
 
 TEST_F(UploadEngineTest, ClosingHeaderLogsZerosAndAnalogBeforeCompletion)
 {
     rig.StartUpload();
-    rig.SendModule(1, 0, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     const int header = LogAge(window, "data header : (0),(0),(0)");
     const int analog = LogAge(window, "Analog");
@@ -270,7 +287,7 @@ TEST_F(UploadEngineTest, CrcWrongInAnyByteIsRefusedAndAskedAgainAfterTwoSeconds)
     rig.Feed({0x01, 0x01, 0x00});
     rig.Sent();
     const Bytes data = PacketData(1, 1);
-    const Bytes good = MakeUploadPacket(LAST_BLOCK, data);
+    const Bytes good = MakeUploadPacket(1, data);
     int bytesDone = 0;
     for (int crcByte = 1026; crcByte < 1030; ++crcByte)
     {
@@ -287,9 +304,10 @@ TEST_F(UploadEngineTest, CrcWrongInAnyByteIsRefusedAndAskedAgainAfterTwoSeconds)
         EXPECT_EQ(StateOf(page), CUploadPage::ReceivePacket);
     }
     rig.Feed(good);
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    EXPECT_EQ(rig.Sent(), Request(2));
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     rig.Finish();
-    EXPECT_EQ(fs::file_size(rig.target), 64u + 1024u) << "only the good copy reached the file";
+    EXPECT_EQ(fs::file_size(rig.target), 64u + 2048u) << "only the good copy reached the file";
 }
 
 TEST_F(UploadEngineTest, PacketsWithoutTheirMarkAreRefusedEvenWithAValidCrc)
@@ -306,9 +324,11 @@ TEST_F(UploadEngineTest, PacketsWithoutTheirMarkAreRefusedEvenWithAValidCrc)
     rig.Feed(wrongMark);
     EXPECT_EQ(rig.Sent(), Request(1));
     EXPECT_EQ(page.PacketNumber(), 1);
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     rig.Finish();
-    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1))) << "nothing refused was written";
+    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1)) + ToString(PacketData(1, 2)))
+        << "nothing refused was written";
 }
 
 TEST_F(UploadEngineTest, PacketTenIsRequestedAsZeroAndOddSequenceBytesStillCount)
@@ -365,33 +385,36 @@ TEST_F(UploadEngineTest, PacketRightBehindADuplicateInTheSameChunkIsKept)
 
 TEST_F(UploadEngineTest, RepeatOfAModulesLastPacketIsNotTakenForTheNextHeader)
 {
-    rig.StartUpload();
-    rig.Feed({0x01, 0x01, 0x00});
-    EXPECT_EQ(rig.Sent(), Concat({Bytes{VR520_READY, FUNC_UPLOAD_DIGITAL, HEADER_REQUEST}, Request(1)}));
-    const Bytes last = MakeUploadPacket(LAST_BLOCK, PacketData(1, 1));
-    rig.Feed(last);
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
-    // The slow receiver's second copy of the last packet, then the header asked for.
-    rig.Feed(last);
-    EXPECT_EQ(window.log.front(), "Duplicate packet (ee) dropped");
-    EXPECT_EQ(StateOf(page), CUploadPage::ReceiveModuleHeader);
-    EXPECT_TRUE(rig.Sent().empty());
-    rig.Feed({0x02, 0x01, 0x00});
-    EXPECT_EQ(rig.Sent(), Request(1));
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(2, 1)));
-    rig.Finish();
-    EXPECT_TRUE(window.LogContains("Upload Complete"));
-    const std::string file = ReadFileBytes(rig.target);
-    ASSERT_EQ(file.size(), std::size_t(2 * (64 + 1024)));
-    EXPECT_EQ(file.substr(64, 1024), ToString(PacketData(1, 1)));
-    EXPECT_EQ(std::uint8_t(file[64 + 1024]), 0x02) << "the second module's header block follows the first's data";
-    EXPECT_EQ(file.substr(2 * 64 + 1024), ToString(PacketData(2, 1)));
+    // The slow receiver's second copy of the last packet comes where the next
+    // header is expected: whole, or with its 0x69 alone in a delivery.
+    for (const bool split : {false, true})
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.SendModule(1, 0, 2, 1);
+        EXPECT_EQ(fresh.Sent().back(), HEADER_REQUEST);
+        const Bytes last = MakeUploadPacket(LAST_BLOCK, PacketData(1, 2));
+        if (split)
+        {
+            fresh.Feed({last[0]});
+            fresh.Feed(Bytes(last.begin() + 1, last.end()));
+        }
+        else
+            fresh.Feed(last);
+        EXPECT_EQ(fresh.window.log.front(), "Duplicate packet (ee) dropped") << split;
+        EXPECT_TRUE(fresh.Sent().empty()) << split;
+        fresh.SendModule(1, 0, 2, 0x69); // a lead byte 0x69 is still a header's
+        fresh.Finish();
+        EXPECT_TRUE(fresh.window.LogContains("Upload Complete")) << split;
+        EXPECT_EQ(ReadFileBytes(fresh.target), ToString(fresh.expectedFile)) << split;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
 }
 
 TEST_F(UploadEngineTest, LastBlockEndsTheModuleAndTheNextStartsAtPacketOne)
 {
     rig.StartUpload();
-    rig.Feed({0x01, 0x01, 0x01});
+    rig.Feed({0x01, 0x01, 0x00});
     rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
     rig.Sent();
     rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
@@ -414,9 +437,13 @@ TEST_F(UploadEngineTest, BytesDoneCountsWholePacketsAndTheBarsStopAtTheirMaximum
     EXPECT_EQ(page.BytesDone(), 1030);
 
     // Retransmissions can carry the count past the total; the bars hold at the top.
-    for (int k = 2; k <= 258; ++k)
+    for (int k = 2; k <= 255; ++k)
         rig.Feed(MakeUploadPacket(std::uint8_t(k % 10), PacketData(1, k)));
-    rig.Feed(MakeUploadPacket(9, PacketData(1, 259)), 1);
+    Bytes refused = MakeUploadPacket(6, PacketData(1, 256));
+    refused[1029] ^= 0x01;
+    for (int copy = 1; copy <= 3; ++copy)
+        rig.Feed(refused);
+    rig.Feed(refused, 1);
     EXPECT_EQ(page.BytesDone(), 259 * 1030);
     EXPECT_EQ(window.positions.at(IDC_TOTAL_BAR), 52838);
     EXPECT_EQ(window.positions.at(IDC_MODULE_BAR), 52838);
@@ -488,8 +515,8 @@ TEST_F(UploadEngineTest, MissingPacketIsAskedForAgainAfterTheTimeout)
     EXPECT_EQ(window.positions.at(IDC_PACKET_BAR), 0);
     EXPECT_EQ(page.TimerTicks(), 10) << "armed again for the repeated request";
     // The repeated request is served from the packet's first byte.
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Request(2));
 }
 
 TEST_F(UploadEngineTest, MissingModuleHeaderIsAskedForAgain)

@@ -189,7 +189,7 @@ TEST_F(UploadPageTest, BrowseDuringAnUploadClosesTheOutputFirst)
     rig.StartUpload();
     EXPECT_EQ(page.FilePath(), rig.target);
     rig.expectedFile.clear();
-    rig.SendModule(1, 0, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
     EXPECT_FALSE(fs::exists(other));
@@ -251,7 +251,7 @@ TEST_F(UploadPageTest, AFailedWriteEndsTheUploadKeepingWhatCame)
 TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
 {
     rig.StartUpload();
-    rig.SendModule(1, 1, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     const std::string first = ReadFileBytes(rig.target);
     rig.expectedFile.clear();
@@ -260,7 +260,7 @@ TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
     rig.Feed({0x01});
     rig.Feed({VR520_STARD_UPLOAD});
     EXPECT_EQ(ReadFileBytes(rig.target), first) << "kept until the new one completes";
-    rig.SendModule(1, 0, 3, 7);
+    rig.SendModule(0, 0, 14, 7);
     rig.Finish();
     EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
     EXPECT_EQ(std::distance(fs::directory_iterator(rig.dir), fs::directory_iterator()), 1);
@@ -277,7 +277,10 @@ TEST_F(UploadPageTest, ClosingThePageMidUploadKeepsThePartialData)
 
 TEST_F(UploadPageTest, ACounterLeftByTheDownloadPageCannotOverrunTheBuffer)
 {
-    UploadHalfway(1);
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00}); // the EEPROM, in two packets
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    rig.Sent();
     theBytesLeft = 5000; // the shared counter as another engine may leave it
     rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
