@@ -88,7 +88,7 @@ TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
     EXPECT_FALSE(fs::exists(rig.target + ".partial"));
     EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload Complete"});
     EXPECT_EQ(window.boxes.back().detail, "Saved as " + rig.target) << "the box says where the file is";
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), rig.target);
     EXPECT_TRUE(page.IsStepLit(1));
@@ -110,6 +110,61 @@ TEST_F(UploadEngineTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
     rig.Feed({VR520_FUNC});
     EXPECT_EQ(rig.Sent(), Bytes{FUNC_UPLOAD_DIGITAL});
     EXPECT_TRUE(window.boxes.empty()) << window.boxes.front().text;
+}
+
+TEST_F(UploadEngineTest, AFunctionRequestBehindAReadyInOneDeliveryIsServed)
+{
+    // The receiver's ready repeated as our answer crossed it, then its function
+    // request: both in one delivery, at once or past the guard.
+    for (const int laterMs : {0, CInfoPage::kReadyRepeatGuardMs})
+    {
+        CUploadRig fresh;
+        fresh.Browse();
+        fresh.Feed({VR520_READY});
+        EXPECT_EQ(fresh.Sent(), Bytes{VR520_READY});
+        fresh.clock.Advance(laterMs);
+        fresh.Feed({VR520_READY, VR520_FUNC});
+        EXPECT_EQ(fresh.Sent(), Bytes{FUNC_UPLOAD_DIGITAL}) << "the ready is not answered again " << laterMs;
+        EXPECT_EQ(StateOf(*fresh.page), CUploadPage::WaitFunctionRequest) << laterMs;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
+}
+
+TEST_F(UploadEngineTest, AModuleWhoseDataDoesNotFitItsKindEndsTheUpload)
+{
+    // The file is read back module by module, each header block telling how
+    // much data follows; another amount would not load as an image.
+    const struct
+    {
+        Bytes header;
+        int packets; // sent, the last one marked 0xEE
+        int failsAt; // the packet after which the upload ends
+        std::string text;
+    } cases[] = {
+        {{0x02, 0x01, 0x00}, 10, 2, "Module 1 (header (2),(1),(0): digital EEPROM, 2048 bytes) goes on past 2048 bytes"},
+        {{0x05, 0xFF, 0xFF}, 7, 7, "Module 1 (header (5),(ff),(ff): digital flash, 262144 bytes) ended after 7168 bytes"},
+    };
+    for (const auto& c : cases)
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.Feed(c.header);
+        fresh.Sent();
+        for (int k = 1; k <= c.failsAt; ++k)
+        {
+            fresh.Sent();
+            fresh.Feed(MakeUploadPacket(k == c.packets ? LAST_BLOCK : std::uint8_t(k % 10), PacketData(1, k)));
+        }
+        EXPECT_TRUE(fresh.Sent().empty()) << "nothing asked after the fault: " << c.text;
+        ASSERT_FALSE(fresh.window.boxes.empty());
+        EXPECT_EQ(fresh.window.boxes.back().text.rfind("ERROR : " + c.text, 0), 0u) << fresh.window.boxes.back().text;
+        ASSERT_EQ(fresh.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::ImageError});
+        EXPECT_EQ(fresh.window.transferEnds[0].reason.rfind(c.text, 0), 0u);
+        EXPECT_FALSE(fs::exists(fresh.target)) << "never saved as complete";
+        EXPECT_EQ(fs::file_size(fresh.target + ".partial"), 64u + 1024u * unsigned(c.failsAt));
+        EXPECT_EQ(StateOf(*fresh.page), CUploadPage::WaitReady);
+    }
+    SetClock(&rig.clock);
 }
 
 TEST_F(UploadEngineTest, ModuleHeaderBlocksCarryTheReceivedKindAndSize)
@@ -202,7 +257,7 @@ TEST_F(UploadEngineTest, RefusedFunctionResetsAndKeepsThePathWithoutCreatingTheF
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), rig.target);
     EXPECT_TRUE(window.LogContains("State Reset"));
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Refused});
     EXPECT_EQ(rig.clock.SleptMs() - slept, 1110) << "the reset's pauses";
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
     EXPECT_TRUE(rig.line.IsOpen());

@@ -106,7 +106,8 @@ TEST_F(UploadPageTest, ALostPortEndsTheWaitOrTheTransferOnce)
         page.OnPortLost(0);
         ASSERT_EQ(window.boxes.size(), 1u);
         EXPECT_EQ(window.boxes[0].text.rfind("ERROR : Lost the COM2 port", 0), 0u) << window.boxes[0].text;
-        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false}) << "a front end waiting for it stops";
+        ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::PortLost}) << "a front end waiting for it stops";
+        EXPECT_EQ(window.transferEnds[0].reason, window.boxes[0].text);
         EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
     }
 }
@@ -130,7 +131,7 @@ TEST_F(UploadPageTest, ClearAfterACompletedUploadKeepsTheFile)
     EXPECT_EQ(StateOf(page), CUploadPage::NoFile);
     EXPECT_TRUE(page.IsStepLit(1));
     EXPECT_TRUE(window.boxes.empty());
-    EXPECT_TRUE(window.transfersEnded.empty()) << "no transfer was running";
+    EXPECT_TRUE(window.transferEnds.empty()) << "no transfer was running";
 }
 
 TEST_F(UploadPageTest, ClearInTheMiddleKeepsTheEarlierFileAndThePartialOne)
@@ -144,7 +145,8 @@ TEST_F(UploadPageTest, ClearInTheMiddleKeepsTheEarlierFileAndThePartialOne)
     EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload not complete: the data received is kept in " +
                                                           rig.target + ".partial; " + rig.target +
                                                           " is left as it was."});
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(window.transferEnds[0].reason, "Clear");
     EXPECT_FALSE(page.IsOutputOpen());
     EXPECT_TRUE(page.IsStepLit(1));
 
@@ -177,7 +179,11 @@ TEST_F(UploadPageTest, BrowseDuringAnUploadClosesTheOutputFirst)
     EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 2 * 1024);
     EXPECT_EQ(window.BoxTexts().size(), 2u);
     EXPECT_EQ(window.BoxTexts().back(), "Remember to power the IRD standby and then on!");
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(page.TimerTicks(), -1) << "nothing is asked for any more";
+    EXPECT_FALSE(window.animations[IDC_ANIMATION].playing);
+    EXPECT_EQ(rig.line.events.back(), "purge") << "the port was reopened at 9600 baud and purged";
+    EXPECT_EQ(rig.line.baudRate, 9600);
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
 
     // The rest of the old upload is not written anywhere; a new one goes to the new file.
@@ -207,7 +213,8 @@ TEST_F(UploadPageTest, UncreatableOutputIsReportedAndTheReceiverWaitedForAgain)
     EXPECT_EQ(window.boxes[0].text, "ERROR : Cannot create " + missing + ": No such file or directory");
     EXPECT_EQ(window.boxes[0].icon, BoxIcon::Error);
     EXPECT_TRUE(window.LogContains("State Reset"));
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::OutputError});
+    EXPECT_EQ(window.transferEnds[0].reason, "Cannot create " + missing + ": No such file or directory");
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), missing);
     EXPECT_TRUE(fs::is_empty(rig.dir));
@@ -244,7 +251,7 @@ TEST_F(UploadPageTest, AFailedWriteEndsTheUploadKeepingWhatCame)
     EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 2 * 1024);
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.TimerTicks(), -1);
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::OutputError});
     EXPECT_TRUE(rig.Sent().empty()) << "no request for packet 4";
 }
 
