@@ -114,7 +114,11 @@ protected:
     void EndTransferByUser(const std::string& reason) override;
 
 private:
-    // The engine's steps (ui/UploadEngine.cpp).
+    // Lower-case hexadecimal without leading zeros, as the log shows bytes.
+    static std::string Hex(unsigned value);
+
+    // The engine's steps (ui/UploadEngine.cpp; the module headers in
+    // ui/UploadModuleHeader.cpp).
     bool IsReceiverErrorReport(const std::uint8_t* data, int length) const;
     void OnWaitReady(const std::uint8_t* data, int length);
     void OnWaitFunction(const std::uint8_t* data, int length);
@@ -132,11 +136,8 @@ private:
     void CompleteUpload();
     // Ends the transfer on a file error: the reason in a box, the reset.
     void FailOnFileError(const std::string& reason);
-    // Ends the transfer on data the file could not hold as an image (a module
-    // whose data does not fit its kind): the reason in a box, the reset.
-    void FailOnImageData(const std::string& reason);
-    // Ends the transfer with `kind`: `text` in an error box, what came kept as
-    // .partial, the reset, and the page waits for the receiver again.
+    // Ends the transfer with `kind`: "ERROR : " and `reason` in a box, what
+    // came kept as .partial, the reset, and the page waits for the receiver again.
     void FailTransfer(TransferEndKind kind, const std::string& text);
     // False (the upload ended) when the module's data can no longer fit its
     // kind: more than it holds, or less once its last packet came.

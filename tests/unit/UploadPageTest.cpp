@@ -1,5 +1,6 @@
 // The upload page around its engine: Browse and Clear, the reset, and the
 // output file, which an unfinished upload never puts in place of the user's.
+#include "serial/PortNames.h"
 #include "support/UploadRig.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
@@ -271,6 +272,20 @@ TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
     rig.Finish();
     EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
     EXPECT_EQ(std::distance(fs::directory_iterator(rig.dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(UploadPageTest, AnotherPortEndsAnUploadUnderWay)
+{
+    UploadHalfway(1);
+    SetPortDevice(4, rig.dir + "/no-such-device");
+    window.ClearHistory();
+    page.ChangePort(3);
+    ClearPortDevices();
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(window.transferEnds[0].reason, "another port was chosen");
+    EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 1024);
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
+    EXPECT_EQ(page.TimerTicks(), -1);
 }
 
 TEST_F(UploadPageTest, ClosingThePageMidUploadKeepsThePartialData)
