@@ -147,7 +147,7 @@ void CDownloadPage::OnClear()
     m_pWindow->SetCheck(IDC_CHECK_FIRMWARE, false);
     m_pWindow->SetCheck(IDC_CHECK_DIGITAL, false);
     m_pWindow->SetCheck(IDC_CHECK_ANALOG, false);
-    SetTransferEnd(TransferEndKind::Reset, "Clear");
+    SetTransferEnd(TransferEndKind::Reset, "Clear was pressed");
     ResetState();
     m_image.Close();
     m_nState = NoFile;

@@ -152,7 +152,7 @@ void CUploadPage::OnBrowse(const std::string& path)
 
 void CUploadPage::OnClear()
 {
-    SetTransferEnd(TransferEndKind::Reset, "Clear");
+    SetTransferEnd(TransferEndKind::Reset, "Clear was pressed");
     ResetState();
     m_strFilePath.clear();
     ShowPath("");

@@ -147,7 +147,7 @@ TEST_F(UploadPageTest, ClearInTheMiddleKeepsTheEarlierFileAndThePartialOne)
                                                           rig.target + ".partial; " + rig.target +
                                                           " is left as it was."});
     ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
-    EXPECT_EQ(window.transferEnds[0].reason, "Clear");
+    EXPECT_EQ(window.transferEnds[0].reason, "Clear was pressed");
     EXPECT_FALSE(page.IsOutputOpen());
     EXPECT_TRUE(page.IsStepLit(1));
 
