@@ -86,8 +86,8 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
         });
     if (outcome == TransferOutcome::Completed && !options.quiet)
         std::fprintf(stderr, "kavdm download: complete\n");
-    else if (outcome == TransferOutcome::Failed)
-        std::fprintf(stderr, "kavdm download: the transfer ended without completing\n");
+    else if (const std::string line = runner.EndLine(); !line.empty())
+        std::fprintf(stderr, "kavdm download: %s\n", line.c_str());
     const int code = ExitCodeFor(outcome, runner.Signal());
     if (events)
         events->Ended(events->EndOf(outcome, runner.Signal(), options.waitSeconds), code, ImageFields(args.image));

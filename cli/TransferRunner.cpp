@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <unistd.h>
@@ -65,7 +66,7 @@ struct CRunState
     std::mutex mutex;
     std::condition_variable changed;
     bool started = false;
-    std::optional<bool> ended; // completed or not
+    std::optional<TransferEnd> ended;
 };
 } // namespace
 
@@ -215,7 +216,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     window.onTransferEnded = [&state](const TransferEnd& end) {
         std::lock_guard lock(state.mutex);
         if (!state.ended)
-            state.ended = end.Completed();
+            state.ended = end;
         state.changed.notify_all();
     };
 
@@ -249,13 +250,20 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                 state.changed.wait_for(lock, kSignalPoll, [&] { return state.ended.has_value(); });
                 if (state.ended)
                 {
-                    outcome = *state.ended ? TransferOutcome::Completed : TransferOutcome::Failed;
+                    m_end = *state.ended;
+                    m_bEnded = true;
+                    outcome = m_end.Completed() ? TransferOutcome::Completed : TransferOutcome::Failed;
                     break;
                 }
                 // --wait bounds every silence of the receiver, not just the start.
                 if (options.waitSeconds && heard.SilentSeconds() >= *options.waitSeconds)
                 {
                     outcome = TransferOutcome::TimedOut;
+                    char seconds[32];
+                    std::snprintf(seconds, sizeof seconds, "%g", *options.waitSeconds);
+                    m_end = TransferEnd{TransferEndKind::TimedOut,
+                                        state.started ? std::string(seconds) + " seconds in the middle of the transfer"
+                                                      : "it did not start within " + std::string(seconds) + " seconds"};
                     std::fprintf(stderr,
                                  state.started ? "\nkavdm %s: the receiver was silent for %g seconds\n"
                                                : "kavdm %s: the receiver did not start within %g seconds\n",
@@ -269,6 +277,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
             {
                 m_nSignal = signal;
                 outcome = TransferOutcome::Interrupted;
+                m_end = TransferEnd{TransferEndKind::Interrupted, std::string("signal SIG") + sigabbrev_np(signal)};
                 std::fprintf(stderr, "\nkavdm %s: interrupted, closing the port\n", m_strWhat.c_str());
                 break;
             }
@@ -278,6 +287,12 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // The page goes on the protocol thread, taking the port with it.
     thread.RunDelivery([&] {
         window.onTimer = nullptr;
+        // The runner's own ends reach the window and the log as the page's do.
+        if (outcome == TransferOutcome::TimedOut || outcome == TransferOutcome::Interrupted)
+        {
+            m_bEnded = true;
+            window.TransferEnded(m_end);
+        }
         if (page && end)
             end(*page);
         delete page; // its port goes with it
@@ -286,6 +301,13 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     log.Write("kavdm " + m_strWhat + ": result: " + OutcomeText(outcome));
     return outcome;
+}
+
+std::string CTransferRunner::EndLine() const
+{
+    if (!m_bEnded || m_end.Completed())
+        return {};
+    return "the transfer ended without completing: " + DescribeTransferEnd(m_end);
 }
 
 void AddTransferOptions(CLI::App* command, TransferOptions& transfer, double& waitSeconds, const std::string& baudHelp)

@@ -8,6 +8,8 @@
 // The page is deleted on the protocol thread, which closes the port.
 #pragma once
 
+#include "ui/TransferEnd.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -62,10 +64,18 @@ public:
                         const PageEnd& end = {});
     // The signal that interrupted the run (0 if none).
     int Signal() const { return m_nSignal; }
+    // How the transfer (or the wait for one) ended: the page's word, or the
+    // runner's for a time-out or a signal. Reset when nothing ended.
+    const TransferEnd& End() const { return m_end; }
+    // The last line for a transfer that ended without completing ("the
+    // transfer ended without completing: ..." with the reason); "" otherwise.
+    std::string EndLine() const;
 
 private:
     std::string m_strWhat;
     int m_nSignal = 0;
+    bool m_bEnded = false;
+    TransferEnd m_end;
 };
 
 // The outcome in words, for the log: "complete", "interrupted", ...

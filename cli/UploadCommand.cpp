@@ -111,11 +111,11 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     }
     else
     {
-        if (outcome == TransferOutcome::Failed)
-            std::fprintf(stderr, "kavdm upload: the transfer ended without completing\n");
         if (!kept.empty())
             std::fprintf(stderr, "kavdm upload: the data received is kept in %s; %s was not changed\n",
                          kept.c_str(), args.output.c_str());
+        if (const std::string line = runner.EndLine(); !line.empty())
+            std::fprintf(stderr, "kavdm upload: %s\n", line.c_str());
     }
     const int code = ExitCodeFor(outcome, runner.Signal());
     if (events)

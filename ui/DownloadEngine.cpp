@@ -21,6 +21,7 @@ constexpr int kCrcBytePauseMs = 1;    // after each CRC byte
 constexpr int kHalfPacket = kPacketDataSize / 2;
 constexpr int kHeaderFillBytes = kHeaderBlockSize - kModuleHeaderSize;
 constexpr int kEstimateEveryPackets = 4;
+constexpr std::uint8_t kLastBlockNumber = 9; // the receiver asks for packet k as k mod 10
 
 // True when a read of `count` image bytes that returned `got` did not bring
 // what the chosen image holds: a short or failed read, or a file changed on
@@ -48,6 +49,14 @@ void CDownloadPage::OnReceive(const char* data, int length)
     // A two-byte message split across deliveries ('P' and its letter, 0x69 and
     // its block number) is put back together and handled as if it came whole.
     std::vector<std::uint8_t> joined;
+    if (m_nPendingByte == VR520_DATA && (m_nState != SendingData || bytes[0] > kLastBlockNumber))
+    {
+        // A lone 0x69 joins only a byte that can be its block number: a
+        // restart or a status report that follows is no part of it. The
+        // request without its number gets no packet.
+        m_nPendingByte = -1;
+        LogReceivedByte(VR520_DATA);
+    }
     if (m_nPendingByte == VR520_STATUS && !IsStatusLetter(bytes[0]))
     {
         // The lone 'P' was no report cut in two: it is handled as the delivery
@@ -80,7 +89,7 @@ void CDownloadPage::HandleDelivery(const std::uint8_t* data, int length)
     if (data[0] == VR520_STATUS && data[1] == 'S')
     {
         AddLog("Download complete");
-        m_bTransferCompleted = true;
+        SetTransferEnd(TransferEndKind::Complete, "the receiver reported it");
         ResetState();
         return;
     }
@@ -93,7 +102,7 @@ void CDownloadPage::HandleDelivery(const std::uint8_t* data, int length)
         OnWaitReady(data, length);
         break;
     case WaitFunction:
-        OnWaitFunction(data[0]);
+        OnWaitFunction(data, length);
         break;
     case WaitFunctionReply:
         OnWaitFunctionReply(data[0]);
@@ -124,7 +133,11 @@ void CDownloadPage::OnWaitReady(const std::uint8_t* data, int length)
         {
             SendByte(std::uint8_t(code));
             theClock().Sleep(kReopenPauseMs);
-            LineWhenQuiet().Reopen(theLinkSettings.openBaudRate);
+            if (!LineWhenQuiet().Reopen(theLinkSettings.openBaudRate))
+            {
+                FailOnRateSwitch();
+                return;
+            }
             theClock().Sleep(kReopenPauseMs);
         }
         return;
@@ -156,6 +169,7 @@ void CDownloadPage::StartTransfer(bool fromWaitReady)
     if (fromWaitReady)
         m_steps.Light(3);
     m_nModuleIndex = 0;
+    m_bTransferRunning = true;
     m_pWindow->TransferStarted();
 }
 
@@ -166,8 +180,14 @@ void CDownloadPage::RestartTransfer()
     StartTransfer(false);
 }
 
-void CDownloadPage::OnWaitFunction(std::uint8_t first)
+void CDownloadPage::OnWaitFunction(const std::uint8_t* data, int length)
 {
+    if (const int readies = ReadyBytesBeforeFunction(data, length); readies > 0)
+    {
+        LogReceivedByte(VR520_READY);
+        data += readies;
+    }
+    const std::uint8_t first = data[0];
     if (first == VR520_READY && theClock().SteadyMs() - m_nReadyAnsweredMs >= kReadyRepeatGuardMs)
     {
         RestartTransfer(); // the receiver's ready again: it never saw our answer
@@ -213,6 +233,7 @@ void CDownloadPage::OnWaitFunctionReply(std::uint8_t first)
     if (first == 0x00)
     {
         ShowError("Invalid Protocol : VR520_HEADER");
+        SetTransferEnd(TransferEndKind::Refused, "Invalid Protocol : VR520_HEADER");
         ResetState();
         m_nState = WaitReady;
         return;
@@ -261,7 +282,7 @@ void CDownloadPage::OnWaitHeaderRequest(std::uint8_t first)
     SendControlMessage(theModuleHeader);
     m_pWindow->StopAnimation(IDC_ANIMATION);
     ShowInfo("Download Complete");
-    m_bTransferCompleted = true;
+    SetTransferEnd(TransferEndKind::Complete);
     ResetState();
     LineWhenQuiet().Purge();
 }
@@ -361,8 +382,23 @@ void CDownloadPage::FailOnImageRead()
     const std::string reason = m_image.ChangedSinceOpened() ? "it changed on disk since it was chosen"
                                : m_image.GetErrorText().empty() ? "it ended early"
                                                                 : m_image.GetErrorText();
-    ShowError("ERROR : Cannot read " + m_strFilePath + ": " + reason + ". Choose the file again.");
+    const std::string text = "Cannot read " + m_strFilePath + ": " + reason;
+    ShowError("ERROR : " + text + ". Choose the file again.");
+    SetTransferEnd(TransferEndKind::ImageError, text);
     ResetState();
+}
+
+void CDownloadPage::FailOnRateSwitch()
+{
+    std::string reason = "COM" + std::to_string(theLinkSettings.portIndex + 1) + " could not be opened again at " +
+                         std::to_string(theLinkSettings.openBaudRate) + " baud";
+    if (const std::string why = Line().OpenFailure(); !why.empty())
+        reason += " (" + why + ")";
+    SetTransferEnd(TransferEndKind::PortLost, reason);
+    // The box was shown; the reset's own reopen, should it fail too, is only logged.
+    m_bQuietOpenFailure = true;
+    ResetState();
+    m_bQuietOpenFailure = false;
 }
 
 void CDownloadPage::CheckModuleBox()

@@ -39,9 +39,10 @@ bool CDownloadPage::OnInitDialog()
 
 void CDownloadPage::ResetState()
 {
-    const bool completed = m_bTransferCompleted;
-    m_bTransferCompleted = false;
-    m_pWindow->TransferEnded(TransferEnd{completed ? TransferEndKind::Complete : TransferEndKind::Reset, {}});
+    // Every reset tells the window, also one while waiting for the receiver,
+    // so a front end waiting for it stops waiting.
+    m_bTransferRunning = false;
+    m_pWindow->TransferEnded(TakeTransferEnd());
 
     CInfoPage::ResetState();
     if (m_nState != NoFile)
@@ -61,6 +62,14 @@ void CDownloadPage::ResetState()
 
     if (m_steps.IsLit(3))
         m_steps.Light(1);
+}
+
+void CDownloadPage::EndTransferByUser(const std::string& reason)
+{
+    if (!m_bTransferRunning)
+        return;
+    SetTransferEnd(TransferEndKind::Reset, reason);
+    ResetState();
 }
 
 void CDownloadPage::OnTimeout()
@@ -90,6 +99,10 @@ void CDownloadPage::OnBrowse(const std::string& path)
 {
     if (path.empty())
         return;
+    // A transfer under way ends before its image is replaced: otherwise its
+    // animation and bars would go on, the port would stay at its rate and the
+    // receiver's next request would meet a page waiting for a ready.
+    EndTransferByUser("another image was chosen");
     m_strFilePath = path;
     m_pWindow->SetText(IDC_FILE_EDIT, m_strFilePath);
 
@@ -134,6 +147,7 @@ void CDownloadPage::OnClear()
     m_pWindow->SetCheck(IDC_CHECK_FIRMWARE, false);
     m_pWindow->SetCheck(IDC_CHECK_DIGITAL, false);
     m_pWindow->SetCheck(IDC_CHECK_ANALOG, false);
+    SetTransferEnd(TransferEndKind::Reset, "Clear was pressed");
     ResetState();
     m_image.Close();
     m_nState = NoFile;

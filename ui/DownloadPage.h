@@ -50,8 +50,9 @@ public:
     void AddLog(const std::string& text) override;
 
     // Browse confirmed with `path` (an empty path: the dialog was cancelled,
-    // nothing changes). Loads the image and waits for the receiver's ready;
-    // an image that cannot be loaded is reported and the page returns to NoFile.
+    // nothing changes). A transfer under way is reset first, as Clear does.
+    // Loads the image and waits for the receiver's ready; an image that cannot
+    // be loaded is reported and the page returns to NoFile.
     void OnBrowse(const std::string& path);
     // Clear: forgets the file and returns the page to its starting state.
     void OnClear();
@@ -66,8 +67,12 @@ public:
     int ElapsedTime() const { return m_nElapsedTime; }
     int ProgressScale() const { return m_nProgressScale; }
     bool IsStepLit(int step) const { return m_steps.IsLit(step); }
+    // From the receiver's ready until the transfer's reset.
+    bool IsTransferRunning() const { return m_bTransferRunning; }
 
 protected:
+    void EndTransferByUser(const std::string& reason) override;
+
     // Loads m_strFilePath into m_image: a BIN file is opened, an STB file is
     // decoded into memory.
     ImageLoadResult LoadImageFile();
@@ -81,7 +86,7 @@ private:
     // The engine's steps (ui/DownloadEngine.cpp).
     void HandleDelivery(const std::uint8_t* data, int length);
     void OnWaitReady(const std::uint8_t* data, int length);
-    void OnWaitFunction(std::uint8_t first);
+    void OnWaitFunction(const std::uint8_t* data, int length);
     void OnWaitFunctionReply(std::uint8_t first);
     void OnWaitHeaderRequest(std::uint8_t first);
     void OnSendingData(const std::uint8_t* data);
@@ -94,6 +99,9 @@ private:
     bool ReadPacketData();
     // A read of the image failed or came short: error box naming the file, reset.
     void FailOnImageRead();
+    // The port would not open again at the receiver's rate: the transfer ends
+    // as a lost port (the reopen's box was shown).
+    void FailOnRateSwitch();
     void CheckModuleBox();
     void LogReceivedByte(std::uint8_t byte);
     bool ImageIsStb() const;
@@ -103,9 +111,7 @@ private:
     CImageFile m_image;
     CStepTexts m_steps;
 
-    // Set by the engine just before a reset that ends a transfer completely,
-    // so the reset can tell the window how the transfer ended.
-    bool m_bTransferCompleted = false;
+    bool m_bTransferRunning = false;
     // Modules started in this transfer, for the window's progress line.
     int m_nModuleIndex = 0;
 };

@@ -66,6 +66,21 @@ bool CInfoPage::OnInitDialog()
     return true;
 }
 
+int CInfoPage::ReadyBytesBeforeFunction(const std::uint8_t* data, int length)
+{
+    int readies = 0;
+    while (readies < length && data[readies] == VR520_READY)
+        ++readies;
+    return readies > 0 && readies < length && data[readies] == VR520_FUNC ? readies : 0;
+}
+
+TransferEnd CInfoPage::TakeTransferEnd()
+{
+    TransferEnd end = m_pendingEnd.value_or(TransferEnd{});
+    m_pendingEnd.reset();
+    return end;
+}
+
 void CInfoPage::OnActivatePage()
 {
     AddLog("Serial active change");
@@ -134,6 +149,7 @@ void CInfoPage::ClassifyStatusReport(const std::uint8_t* data, int length)
     if (!report)
         return;
     const std::string text(report->text);
+    SetTransferEnd(TransferEndKind::StatusReport, text);
     if (report->kind == StatusKind::Info)
         ShowInfo(text);
     else
@@ -198,7 +214,7 @@ void CInfoPage::AddLog(const std::string& text)
     (void)text;
 }
 
-void CInfoPage::OnPortLost(int error)
+std::string CInfoPage::PortLostText(int error) const
 {
     const int portNumber = theLinkSettings.portIndex + 1;
     std::string text = "ERROR : Lost the COM" + std::to_string(portNumber) + " port";
@@ -206,6 +222,13 @@ void CInfoPage::OnPortLost(int error)
     if (!device.empty())
         text += " (" + device + ")";
     text += error != 0 ? std::string(": ") + std::strerror(error) : ": the device hung up";
+    return text;
+}
+
+void CInfoPage::OnPortLost(int error)
+{
+    const std::string text = PortLostText(error);
+    SetTransferEnd(TransferEndKind::PortLost, text);
     // A vanished adapter gets the same advice as a missing one (cable, services
     // that take new USB serial adapters).
     SetNextBoxDetail(SerialErrorHint(error != 0 ? error : EIO));
@@ -264,6 +287,8 @@ void CInfoPage::ReopenAtRestingRate()
 
 void CInfoPage::ChangePort(int index)
 {
+    // The receiver is on the old port: a transfer there cannot go on.
+    EndTransferByUser("another port was chosen");
     theLinkSettings.portIndex = index;
     delete theSerialPort;
     theSerialPort = nullptr;

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CDeliveryGate;
@@ -47,6 +48,14 @@ public:
     // timers each way, the 10 ms delivery pause), while a receiver that missed
     // it waits far longer before asking again (the simulated one 2 s).
     static constexpr int kReadyRepeatGuardMs = 250;
+
+    // The number of 0xCD bytes that begin `data` when the receiver's function
+    // request (0xD0) follows them in the same delivery, else 0. Such a ready
+    // was already answered - the request is the receiver's reply to our
+    // answer - so it gets no answer again, and the request is served: the
+    // receiver repeated its ready as our answer crossed it, or our answer to
+    // noise reached it as the echo of its own ready.
+    static int ReadyBytesBeforeFunction(const std::uint8_t* data, int length);
 
     // `window` draws the page (it must outlive the page); `gate` is where the
     // page's ports run their deliveries: the protocol thread, or nullptr when
@@ -99,7 +108,8 @@ public:
     // baud (where every transfer begins) with short pauses around the reopen,
     // and purges it.
     void ReopenAtRestingRate();
-    // The user chose COM(index + 1) (index 0 to 3): reopens, announcing it.
+    // The user chose COM(index + 1) (index 0 to 3): a transfer under way is
+    // ended first (EndTransferByUser), then the port reopens, announcing it.
     void ChangePort(int index);
     // The user chose a rate; used when the next transfer switches the speed.
     void SetBaudRate(int rate);
@@ -130,6 +140,20 @@ protected:
     // The error box of a port that could not be opened: the system's reason
     // and the window's hint for that port number in its details.
     void ShowPortOpenError(const std::string& text, int portNumber, const std::string& reason);
+
+    // How the transfer that the next reset ends ended: the engine says so just
+    // before it resets; a reset nobody explained is the user's (Reset).
+    void SetTransferEnd(TransferEndKind kind, std::string reason = {})
+    {
+        m_pendingEnd = TransferEnd{kind, std::move(reason)};
+    }
+    // The end set by SetTransferEnd(), or a plain Reset; clears it.
+    TransferEnd TakeTransferEnd();
+    // The user did something that ends a transfer under way (chose another
+    // port): the transfer pages end it as Reset with `reason`. Nothing here.
+    virtual void EndTransferByUser(const std::string& reason) { (void)reason; }
+    // The error box text of a lost port: "ERROR : Lost the COM2 port (...): reason".
+    std::string PortLostText(int error) const;
 
     // The page's line, once the quiet time set by KeepLineQuiet() has passed:
     // every send, purge, reopen and close of the engines goes through here.
@@ -184,6 +208,7 @@ private:
     void ShowBox(const std::string& text, BoxIcon icon);
 
     std::string m_strBoxDetail;
+    std::optional<TransferEnd> m_pendingEnd;
 };
 
 // Why `port` would not open: the system's reason and, when one is known, a

@@ -36,6 +36,8 @@ public:
     // Closes the line; the next Reopen opens it again.
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // Why the last Open or Reopen failed, in the system's words ("" when unknown).
+    virtual std::string OpenFailure() const { return {}; }
 
     void SendByte(std::uint8_t byte) { Send(&byte, 1); }
 };

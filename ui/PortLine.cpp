@@ -51,3 +51,8 @@ bool CPortLine::IsOpen() const
 {
     return theSerialPort && theSerialPort->IsOpen();
 }
+
+std::string CPortLine::OpenFailure() const
+{
+    return theSerialPort && !theSerialPort->IsOpen() ? theSerialPort->LastErrorText() : std::string();
+}

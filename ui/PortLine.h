@@ -18,6 +18,7 @@ public:
     bool Reopen(int baudRate) override;
     void Close() override;
     bool IsOpen() const override;
+    std::string OpenFailure() const override;
 
 private:
     CInfoPage& m_page;

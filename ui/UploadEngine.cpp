@@ -23,18 +23,6 @@ constexpr int kSequenceOffset = 1;
 constexpr int kDataOffset = 2;
 constexpr int kCrcOffset = kDataOffset + kPacketDataSize; // 1026
 
-// Bytes of theModuleHeader the upload sets.
-constexpr int kFirmwareByte = 31;
-constexpr int kDigitalByte = 32;
-constexpr int kFlashByte = 33;
-constexpr int kModuleSizeOffset = 36; // 32-bit little-endian
-
-std::string Hex(unsigned value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", value);
-    return text;
-}
 
 std::uint32_t StoredCrc(const std::uint8_t* packet)
 {
@@ -42,6 +30,13 @@ std::uint32_t StoredCrc(const std::uint8_t* packet)
            (std::uint32_t(packet[kCrcOffset + 2]) << 8) | std::uint32_t(packet[kCrcOffset + 3]);
 }
 } // namespace
+
+std::string CUploadPage::Hex(unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
 
 void CUploadPage::OnReceive(const char* data, int length)
 {
@@ -60,7 +55,7 @@ void CUploadPage::OnReceive(const char* data, int length)
         OnWaitReady(bytes, length);
         break;
     case WaitFunction:
-        OnWaitFunction(bytes[0]);
+        OnWaitFunction(bytes, length);
         break;
     case WaitFunctionRequest:
         OnWaitFunctionRequest(bytes[0]);
@@ -136,8 +131,14 @@ void CUploadPage::OnWaitReady(const std::uint8_t* data, int length)
     m_pWindow->TransferStarted();
 }
 
-void CUploadPage::OnWaitFunction(std::uint8_t first)
+void CUploadPage::OnWaitFunction(const std::uint8_t* data, int length)
 {
+    if (const int readies = ReadyBytesBeforeFunction(data, length); readies > 0)
+    {
+        LogReceivedByte(VR520_READY);
+        data += readies;
+    }
+    const std::uint8_t first = data[0];
     LogReceivedByte(first);
     if (first == VR520_READY)
     {
@@ -171,6 +172,7 @@ void CUploadPage::OnWaitFunctionRequest(std::uint8_t first)
     if (first == 0x00)
     {
         // Refused: nothing was created, the chosen file stays chosen.
+        SetTransferEnd(TransferEndKind::Refused, "the receiver answered the function with 0x00");
         ResetState();
         m_nState = WaitReady;
         return;
@@ -213,108 +215,6 @@ void CUploadPage::RequestPacket()
     SendByte(std::uint8_t(m_nPacketNumber % 10));
 }
 
-void CUploadPage::OnModuleHeaderBytes(const std::uint8_t* data, int length)
-{
-    // theBytesLeft is shared with the download page; a value that is not ours
-    // would index outside the buffer, so it restarts the header.
-    if (theBytesLeft < 1 || theBytesLeft > kModuleHeaderBytes)
-        theBytesLeft = kModuleHeaderBytes;
-    // The last packet of a module asked for twice can come twice: its second
-    // copy arrives after the header request. A header never has 0xEE where its
-    // digital byte stands, so 0x69 0xEE at the start of a header is that copy:
-    // drop the whole packet instead of writing it as a header.
-    if (m_nRepeatBytesToDrop == 0 && theBytesLeft == kModuleHeaderBytes && m_nModuleIndex > 0 && length >= 2 &&
-        data[0] == PACKET_REQUEST && data[1] == LAST_BLOCK)
-    {
-        AddLog("Duplicate packet (" + Hex(LAST_BLOCK) + ") dropped");
-        m_nRepeatBytesToDrop = kPacketSize;
-    }
-    // The receiver repeats its start of upload every 2 s until the first header
-    // request reaches it, so a late repeat can come where the first header is
-    // expected: it is no header byte.
-    while (theBytesLeft == kModuleHeaderBytes && m_nModuleIndex == 0 && length > 0 && data[0] == VR520_STARD_UPLOAD)
-    {
-        ++data;
-        --length;
-        if (length == 0)
-            return;
-    }
-    if (m_nRepeatBytesToDrop > 0)
-    {
-        const int dropped = std::min(m_nRepeatBytesToDrop, length);
-        m_nRepeatBytesToDrop -= dropped;
-        data += dropped;
-        length -= dropped;
-        if (length == 0)
-            return;
-    }
-    int used = 0;
-    while (theBytesLeft > 0 && used < length)
-    {
-        m_receiveBuffer[kModuleHeaderBytes - theBytesLeft] = data[used++];
-        --theBytesLeft;
-    }
-    if (theBytesLeft > 0)
-        return;
-    OnModuleHeader(used < length);
-}
-
-void CUploadPage::OnModuleHeader(bool bExtraBytes)
-{
-    const std::uint8_t present = m_receiveBuffer[0];
-    const std::uint8_t digital = m_receiveBuffer[1];
-    const std::uint8_t flash = m_receiveBuffer[2];
-    AddLog("data header : (" + Hex(present) + "),(" + Hex(digital) + "),(" + Hex(flash) + ")");
-
-    theModuleHeader.bytes[kFirmwareByte] = 0;
-    theModuleHeader.bytes[0] = present;
-    theModuleHeader.bytes[kDigitalByte] = digital;
-    theModuleHeader.bytes[kFlashByte] = flash;
-    int size = -1;
-    if (digital == 1 && flash == 1)
-    {
-        AddLog("Digtal, flash");
-        size = kFlashModuleLength;
-    }
-    else if (digital == 1 && flash == 0)
-    {
-        AddLog("Digital, eeprom");
-        size = kEepromModuleLength;
-    }
-    else if (digital == 0 && flash == 0)
-    {
-        AddLog("Analog");
-        size = kAnalogModuleLength;
-    }
-    if (size >= 0)
-    {
-        for (int i = 0; i < 4; ++i)
-            theModuleHeader.bytes[kModuleSizeOffset + i] = std::uint8_t(std::uint32_t(size) >> (8 * i));
-        m_nModuleSize = size;
-    }
-
-    if (present == 0)
-    {
-        CompleteUpload();
-        return;
-    }
-    const auto block = BuildControlMessage(theModuleHeader);
-    if (!m_outFile.Write(block.data(), block.size()))
-    {
-        FailOnFileError(m_outFile.LastErrorText());
-        return;
-    }
-    theBytesLeft = kPacketSize;
-    m_nPacketNumber = 1;
-    std::memset(m_receiveBuffer, 0, sizeof m_receiveBuffer);
-    m_nState = ReceivePacket;
-    ++m_nModuleIndex;
-    RequestPacket();
-    if (bExtraBytes)
-        AddLog("remain data");
-    m_pWindow->SetRange(IDC_MODULE_BAR, 0, m_nTotalBytes / m_nProgressScale);
-}
-
 void CUploadPage::CompleteUpload()
 {
     // The file replaces the chosen one only now, once it is safely on disk.
@@ -323,7 +223,7 @@ void CUploadPage::CompleteUpload()
         FailOnFileError(m_outFile.LastErrorText());
         return;
     }
-    SignalTransferEnd(true);
+    SetTransferEnd(TransferEndKind::Complete);
     ResetState();
     StopTimer();
     SetNextBoxDetail("Saved as " + m_strFilePath); // where the file now is
@@ -335,12 +235,18 @@ void CUploadPage::CompleteUpload()
 
 void CUploadPage::FailOnFileError(const std::string& reason)
 {
+    FailTransfer(TransferEndKind::OutputError, reason);
+}
+
+void CUploadPage::FailTransfer(TransferEndKind kind, const std::string& reason)
+{
     std::string text = "ERROR : " + reason;
     const std::string partialNote = KeepPartialOutput();
     if (!partialNote.empty())
         text += ". " + partialNote;
     ShowError(text);
     StopTimer();
+    SetTransferEnd(kind, reason);
     ResetState();
     // As after a refusal: the page waits for the receiver with the path kept,
     // so the user can make room or choose another file and start again.
@@ -440,6 +346,9 @@ bool CUploadPage::OnPacketComplete()
         FailOnFileError(m_outFile.LastErrorText());
         return false;
     }
+    m_nModuleBytes += kPacketDataSize;
+    if (!CheckModuleLength(sequence == LAST_BLOCK))
+        return false;
     if (sequence == LAST_BLOCK)
     {
         AddLog("1 module download");
@@ -480,6 +389,7 @@ void CUploadPage::OnTimeout()
         AddLog("Timeout : Request module header");
         theBytesLeft = kModuleHeaderBytes;
         m_nRepeatBytesToDrop = 0; // the purge drops what was left of it
+        m_nPendingByte = -1;
         LineWhenQuiet().Purge();
         StopTimer();
         RequestModuleHeader();

@@ -57,12 +57,24 @@ void CUploadPage::ShowError(const std::string& text)
     CInfoPage::ShowError(text);
 }
 
-void CUploadPage::SignalTransferEnd(bool completed)
+void CUploadPage::SignalTransferEnd()
 {
+    const TransferEnd end = TakeTransferEnd();
     if (!m_bTransferRunning)
         return;
     m_bTransferRunning = false;
-    m_pWindow->TransferEnded(TransferEnd{completed ? TransferEndKind::Complete : TransferEndKind::Reset, {}});
+    m_pWindow->TransferEnded(end);
+}
+
+void CUploadPage::EndTransferByUser(const std::string& reason)
+{
+    if (!m_bTransferRunning)
+        return;
+    SetTransferEnd(TransferEndKind::Reset, reason);
+    const bool bFileChosen = !m_strFilePath.empty();
+    ResetState();
+    if (bFileChosen)
+        m_nState = WaitReady;
 }
 
 std::string CUploadPage::KeepPartialOutput()
@@ -85,7 +97,8 @@ std::string CUploadPage::KeepPartialOutput()
 
 void CUploadPage::ResetState()
 {
-    SignalTransferEnd(false);
+    SignalTransferEnd();
+    StopTimer(); // nothing is asked for any more
     CInfoPage::ResetState();
     m_pWindow->SetPos(IDC_PACKET_BAR, 0);
     const std::string partialNote = KeepPartialOutput();
@@ -113,7 +126,7 @@ void CUploadPage::OnPortLost(int error)
     if (!m_strFilePath.empty())
         m_nState = WaitReady;
     if (!bTransferRunning)
-        m_pWindow->TransferEnded(TransferEnd{TransferEndKind::PortLost, {}});
+        m_pWindow->TransferEnded(TransferEnd{TransferEndKind::PortLost, PortLostText(error)});
 }
 
 void CUploadPage::ShowPath(const std::string& path)
@@ -125,12 +138,10 @@ void CUploadPage::OnBrowse(const std::string& path)
 {
     if (path.empty())
         return;
-    // A new file while an upload runs: the old output is closed first, its
-    // data kept, so nothing is left open behind the page's back.
-    const std::string partialNote = KeepPartialOutput();
-    SignalTransferEnd(false);
-    if (!partialNote.empty())
-        ShowInfo(partialNote);
+    // A new file while an upload runs: the upload is reset first (its data
+    // kept as .partial), so no timer, animation or open file is left behind
+    // and the receiver's further bytes meet a page waiting for a ready.
+    EndTransferByUser("another file was chosen");
     m_strFilePath = path;
     ShowPath(path);
     ShowInfo("Remember to power the IRD standby and then on!");
@@ -141,6 +152,7 @@ void CUploadPage::OnBrowse(const std::string& path)
 
 void CUploadPage::OnClear()
 {
+    SetTransferEnd(TransferEndKind::Reset, "Clear was pressed");
     ResetState();
     m_strFilePath.clear();
     ShowPath("");

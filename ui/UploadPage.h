@@ -85,7 +85,7 @@ public:
 
     // Browse confirmed with `path` (an empty path: the dialog was cancelled,
     // nothing changes). Nothing is created yet: the page waits for the receiver.
-    // An upload under way is ended first, its data kept as .partial.
+    // An upload under way is reset first, as Clear does, its data kept as .partial.
     void OnBrowse(const std::string& path);
     // Clear: forgets the file and returns the page to its starting state.
     void OnClear();
@@ -107,12 +107,21 @@ public:
     // The program is closing: an upload under way keeps its data as .partial now,
     // so the front end can say where (the destructor would do it silently).
     void KeepUnfinishedOutput() { KeepPartialOutput(); }
+    // From the receiver's ready until the window was told how the upload ended.
+    bool IsTransferRunning() const { return m_bTransferRunning; }
+
+protected:
+    void EndTransferByUser(const std::string& reason) override;
 
 private:
-    // The engine's steps (ui/UploadEngine.cpp).
+    // Lower-case hexadecimal without leading zeros, as the log shows bytes.
+    static std::string Hex(unsigned value);
+
+    // The engine's steps (ui/UploadEngine.cpp; the module headers in
+    // ui/UploadModuleHeader.cpp).
     bool IsReceiverErrorReport(const std::uint8_t* data, int length) const;
     void OnWaitReady(const std::uint8_t* data, int length);
-    void OnWaitFunction(std::uint8_t first);
+    void OnWaitFunction(const std::uint8_t* data, int length);
     void OnWaitFunctionRequest(std::uint8_t first);
     void OnWaitStartUpload(std::uint8_t first);
     void OnModuleHeaderBytes(const std::uint8_t* data, int length);
@@ -127,6 +136,12 @@ private:
     void CompleteUpload();
     // Ends the transfer on a file error: the reason in a box, the reset.
     void FailOnFileError(const std::string& reason);
+    // Ends the transfer with `kind`: "ERROR : " and `reason` in a box, what
+    // came kept as .partial, the reset, and the page waits for the receiver again.
+    void FailTransfer(TransferEndKind kind, const std::string& text);
+    // False (the upload ended) when the module's data can no longer fit its
+    // kind: more than it holds, or less once its last packet came.
+    bool CheckModuleLength(bool lastPacket);
     void ShowTransferProgress();
     void SetTransferBars(int bytesDone);
     void PlayTones(int firstHz, int secondHz);
@@ -136,8 +151,8 @@ private:
     // Closes the output of an unfinished upload; returns the sentence that tells
     // where its data went ("" when nothing was open or nothing had come).
     std::string KeepPartialOutput();
-    // Tells the window that the transfer under way ended, once.
-    void SignalTransferEnd(bool completed);
+    // Tells the window how the transfer under way ended (SetTransferEnd), once.
+    void SignalTransferEnd();
     void ShowPath(const std::string& path);
 
     int m_nUploadKind = 0;
@@ -154,4 +169,9 @@ private:
     // module header was expected (a slow receiver answered a request and its
     // repeat); 0 when nothing is being dropped.
     int m_nRepeatBytesToDrop = 0;
+    // Data bytes of the current module written to the file, and what its
+    // header block says it holds (its kind, in words, for the error).
+    int m_nModuleBytes = 0;
+    int m_nModuleExpectedBytes = 0;
+    std::string m_strModuleKind;
 };

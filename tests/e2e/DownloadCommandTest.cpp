@@ -4,6 +4,7 @@
 #include "image/ModuleKind.h"
 #include "image/StbCodec.h"
 #include "support/CommandProcess.h"
+#include "support/PtyPair.h"
 #include "support/DownloadHarness.h"
 #include "support/ReceiverProcess.h"
 #include "support/ScriptedLine.h"
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 using namespace std::chrono_literals;
 using testsupport::CCommandProcess;
@@ -117,7 +119,40 @@ TEST_F(DownloadCommandTest, StatusReportEndsTheDownloadAsFailed)
     const Bytes image = MakeImage({Header(ModuleKind::Firmware, 20000)});
     const int code = Download(Write("fw.bin", image), {"--fault", "status:3:W"});
     EXPECT_EQ(code, 1) << m_strOutput;
-    EXPECT_NE(m_strOutput.find("ERROR  : Checksum check"), std::string::npos) << m_strOutput;
+    EXPECT_EQ(testsupport::LastLine(m_strOutput), "kavdm download: the transfer ended without completing: ended by "
+                                                  "the receiver's status report: ERROR  : Checksum check")
+        << m_strOutput;
+}
+
+TEST_F(DownloadCommandTest, AFunctionRequestRightBehindARepeatedReadyIsAlwaysServed)
+{
+    // The far end answers at once, many times over: each ready the page
+    // answers is met by a repeat of it and the function request in one go,
+    // which the page must serve, and a restart brings the next round.
+    testsupport::CPtyPair line;
+    const std::string image = Write("fw.bin", MakeImage({Header(ModuleKind::Firmware, 3000)}));
+    CCommandProcess download;
+    ASSERT_TRUE(download.Start({KAVDM_BINARY, "download", image, "--port", line.SlavePath(), "--wait", "10"}));
+    for (int i = 0; i < 200 && download.Output().find("waiting for the receiver") == std::string::npos; ++i)
+        std::this_thread::sleep_for(20ms);
+    const Bytes ready{VR520_READY};
+    const Bytes readyAndFunction{VR520_READY, VR520_FUNC};
+    constexpr int kRounds = 60;
+    int served = 0;
+    ASSERT_TRUE(line.Send(ready.data(), 1));
+    for (; served < kRounds; ++served)
+    {
+        if (line.Receive(1, 3s) != std::vector<unsigned char>{VR520_READY})
+            break;
+        line.Send(readyAndFunction.data(), readyAndFunction.size());
+        if (line.Receive(1, 3s) != std::vector<unsigned char>{FUNC_PROGRAM})
+            break;
+        line.Send(ready.data(), 1); // the receiver starts over
+    }
+    line.Receive(1, 3s);
+    line.Send("PS");
+    EXPECT_EQ(download.Wait(10s), 0) << download.Output();
+    EXPECT_EQ(served, kRounds) << download.Output();
 }
 
 TEST_F(DownloadCommandTest, ImageWithoutAModuleIsRefusedBeforeWaiting)

@@ -238,6 +238,10 @@ TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_memory.begin()));
     EXPECT_NE(upload.Output().find("kept in " + m_strOutput + ".1.partial"), std::string::npos)
         << upload.Output();
+    EXPECT_EQ(testsupport::LastLine(upload.Output()),
+              "kavdm upload: the transfer ended without completing: the receiver was silent for the --wait time: "
+              "2 seconds in the middle of the transfer")
+        << upload.Output();
 }
 
 TEST_F(UploadCommandTest, RefusalsBeforeWaiting)

@@ -198,6 +198,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Bar(page, IDC_TOTAL_BAR)->value(), 0, 5000);
         QTRY_VERIFY(IsLit(page, IDC_STEP1));
         QTRY_COMPARE(t.OnProtocol([](CLumView& v) { return v.Page(1)->State(); }), int(CDownloadPage::WaitReady));
+        QVERIFY(page->LogLines().contains("Transfer ended: complete")); // the end and why, as a log line
 
         const std::optional<ReceiverResult> result = receiver.WaitForResult(std::chrono::seconds(10));
         QVERIFY(result.has_value());

@@ -118,16 +118,19 @@ Bytes PatternBytes(std::size_t length, unsigned seed)
     return data;
 }
 
-// Digital flash and EEPROM of a few packets each: small enough for thousands of runs.
+// Two digital EEPROM modules of two packets each: small enough for thousands
+// of runs, and each holds what its kind does, so the file reads back as an image.
 std::vector<ReceiverModule> UploadMemory()
 {
-    ReceiverModule flash;
-    flash.header = MakeModuleHeader(ModuleKind::DigitalFlash);
-    flash.data = PatternBytes(3 * kPacketDataSize, 1);
-    ReceiverModule eeprom;
-    eeprom.header = MakeModuleHeader(ModuleKind::DigitalEeprom);
-    eeprom.data = PatternBytes(kEepromModuleLength, 2);
-    return {flash, eeprom};
+    std::vector<ReceiverModule> modules;
+    for (unsigned seed : {1u, 2u})
+    {
+        ReceiverModule eeprom;
+        eeprom.header = MakeModuleHeader(ModuleKind::DigitalEeprom);
+        eeprom.data = PatternBytes(kEepromModuleLength, seed);
+        modules.push_back(eeprom);
+    }
+    return modules;
 }
 
 // Two firmware modules: three packets and two, the last of each partly filled.

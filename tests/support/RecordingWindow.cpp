@@ -125,6 +125,14 @@ bool CRecordingWindow::LogContains(const std::string& line) const
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
+std::vector<TransferEndKind> CRecordingWindow::EndKinds() const
+{
+    std::vector<TransferEndKind> kinds;
+    for (const TransferEnd& end : transferEnds)
+        kinds.push_back(end.kind);
+    return kinds;
+}
+
 std::vector<std::string> CRecordingWindow::BoxTexts() const
 {
     std::vector<std::string> result;
@@ -141,6 +149,7 @@ void CRecordingWindow::ClearHistory()
     m_positionHistory.clear();
     progress.clear();
     transfersEnded.clear();
+    transferEnds.clear();
     transfersStarted = 0;
 }
 } // namespace testsupport

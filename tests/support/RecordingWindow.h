@@ -88,6 +88,8 @@ public:
     std::vector<std::string> TopLog(std::size_t count) const;
     bool LogContains(const std::string& line) const;
     std::vector<std::string> BoxTexts() const;
+    // The kinds of the transfer ends so far, in order.
+    std::vector<TransferEndKind> EndKinds() const;
     void ClearHistory();
 
 private:

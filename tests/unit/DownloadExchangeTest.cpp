@@ -117,7 +117,7 @@ TEST_F(DownloadExchangeTest, WholeExchangeAt57600ByteByByte)
     EXPECT_EQ(end[0], 0);
     EXPECT_TRUE(std::equal(end.begin() + 1, end.begin() + 44, image.begin() + 1));
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Download Complete"});
-    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
     EXPECT_EQ(h.line.baudRate, 9600);
@@ -201,7 +201,7 @@ TEST_F(DownloadExchangeTest, FlashAndEepromScanAsOneDigitalModuleAndBothAreSent)
     EXPECT_EQ(h.page->TotalBytes(), 262144);
     EXPECT_EQ(h.page->ModuleKinds(), 2);
     EXPECT_EQ(h.page->BytesDone(), 264192);
-    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
 }
 
 TEST_F(DownloadExchangeTest, MixedImageArrivesByteExactAndCanBeSentAgain)
@@ -211,7 +211,7 @@ TEST_F(DownloadExchangeTest, MixedImageArrivesByteExactAndCanBeSentAgain)
     EXPECT_EQ(h.PlayReceiver(), image);
     // The receiver starts again: the same image from its start.
     EXPECT_EQ(h.PlayReceiver(), image);
-    EXPECT_EQ(h.window.transfersEnded, (std::vector<bool>{true, true}));
+    EXPECT_EQ(h.window.EndKinds(), (std::vector<TransferEndKind>{TransferEndKind::Complete, TransferEndKind::Complete}));
 }
 
 TEST_F(DownloadExchangeTest, BlockMismatchWithMoreThanOnePacketLeftIsReported)
@@ -297,6 +297,36 @@ TEST_F(DownloadExchangeTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
     EXPECT_TRUE(h.window.boxes.empty());
 }
 
+TEST_F(DownloadExchangeTest, AFunctionRequestBehindAReadyInOneDeliveryIsServed)
+{
+    // The receiver's ready repeated as our answer crossed it, then its function
+    // request: both in one delivery, at once or past the guard.
+    for (const int laterMs : {0, CInfoPage::kReadyRepeatGuardMs})
+    {
+        CDownloadHarness fresh;
+        fresh.Load("fw.bin", MakeImage({Firmware(3000)}));
+        fresh.Receive({VR520_READY});
+        EXPECT_EQ(fresh.SentNow(), Bytes{VR520_READY});
+        fresh.clock.Advance(laterMs);
+        fresh.Receive({VR520_READY, VR520_FUNC});
+        EXPECT_EQ(fresh.SentNow(), Bytes{FUNC_PROGRAM}) << "the ready is not answered again " << laterMs;
+        EXPECT_EQ(fresh.page->State(), CDownloadPage::WaitFunctionReply) << laterMs;
+    }
+}
+
+TEST_F(DownloadExchangeTest, ALineThatWillNotReopenAtTheNewRateEndsTheTransferAsALostPort)
+{
+    h.Load("fw.bin", MakeImage({Firmware(3000)}));
+    h.page->SetBaudRate(115200);
+    h.line.bFailOpen = true;
+    h.Receive({VR520_RATE});
+    EXPECT_EQ(h.SentNow(), Bytes{0x05});
+    ASSERT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::PortLost});
+    EXPECT_EQ(h.window.transferEnds[0].reason, "COM2 could not be opened again at 115200 baud");
+    EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady) << "the image stays chosen";
+    EXPECT_EQ(h.line.events.back(), "purge") << "the reset tried the resting rate";
+}
+
 TEST_F(DownloadExchangeTest, AnImageChangedOnDiskEndsTheTransferAndNothingUnreadIsSent)
 {
     const Bytes image = MakeImage({Eeprom(), Analog()});
@@ -337,7 +367,7 @@ TEST_F(DownloadExchangeTest, AnImageChangedOnDiskEndsTheTransferAndNothingUnread
                                                                 ": it changed on disk since it was chosen. "
                                                                 "Choose the file again."})
             << c.what;
-        EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{false}) << c.what;
+        EXPECT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::ImageError}) << c.what;
     }
 }
 
@@ -353,7 +383,7 @@ TEST_F(DownloadExchangeTest, StatusReportDuringDataThenTheSameBytesInWaitReady)
     h.Receive({'P', 'T'});
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"ERROR : Header is wrong"});
     EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::Error);
-    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::StatusReport});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
     EXPECT_EQ(h.window.TopLog(4), (std::vector<std::string>{"Invalid Protocol : VR520_READY", "[rd] msg(54)",
                                                              "[rd] msg(50)", "State Reset"}));
@@ -366,7 +396,7 @@ TEST_F(DownloadExchangeTest, ReceiverCompletionEndsTheTransfer)
     h.Receive({'P', 'S'});
     EXPECT_TRUE(h.window.boxes.empty());
     EXPECT_EQ(h.window.TopLog(2), (std::vector<std::string>{"State Reset", "Download complete"}));
-    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
 }
 
@@ -391,6 +421,39 @@ TEST_F(DownloadExchangeTest, RequestsSplitAcrossDeliveriesAreHandledWhole)
     EXPECT_TRUE(h.window.boxes.empty());
     h.Receive({'W'});
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"ERROR  : Checksum check"});
+    ASSERT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::StatusReport});
+    EXPECT_EQ(h.window.transferEnds[0].reason, "ERROR  : Checksum check");
+}
+
+TEST_F(DownloadExchangeTest, ALone0x69JoinsOnlyABlockNumber)
+{
+    // What follows a request cut after its 0x69 is read as its block number
+    // only when it can be one; a restart or a status report stays what it is.
+    const struct
+    {
+        Bytes next;
+        Bytes answer;
+        TransferEndKind end;
+    } cases[] = {
+        {{VR520_READY}, {VR520_READY}, TransferEndKind::Reset},
+        {{'P', 'W'}, {}, TransferEndKind::StatusReport},
+    };
+    for (const auto& c : cases)
+    {
+        CDownloadHarness fresh;
+        fresh.Load("fw.bin", MakeImage({Firmware(5000)}));
+        for (const Bytes& step : {Bytes{VR520_READY}, Bytes{VR520_FUNC}, Bytes{0x01}, Bytes{VR520_HEADER2}})
+            fresh.Receive(step);
+        fresh.RequestPacket(1);
+        fresh.SentNow();
+        fresh.Receive({VR520_DATA});
+        fresh.Receive(c.next);
+        EXPECT_EQ(fresh.SentNow(), c.answer) << int(c.next[0]);
+        const bool restarted = c.end == TransferEndKind::Reset;
+        EXPECT_EQ(fresh.page->State(), restarted ? CDownloadPage::WaitFunction : CDownloadPage::WaitReady);
+        EXPECT_EQ(fresh.window.EndKinds(), restarted ? std::vector<TransferEndKind>{}
+                                                     : std::vector<TransferEndKind>{c.end});
+    }
 }
 
 TEST_F(DownloadExchangeTest, LoneStatusByteNotFollowedByItsLetterKeepsTheNextRequest)

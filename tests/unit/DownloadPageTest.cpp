@@ -147,6 +147,32 @@ TEST_F(DownloadPageTest, ClearReturnsToTheStart)
     EXPECT_EQ(h.window.boxes.back().text, "Please, select a file to download");
 }
 
+TEST_F(DownloadPageTest, BrowseDuringATransferResetsThePageFirst)
+{
+    // Another image, or one that will not load: either way the running
+    // transfer is reset as Clear does, back at 9600 baud with nothing moving.
+    for (const char* chosen : {"other.bin", "missing.bin"})
+    {
+        CDownloadHarness fresh;
+        fresh.Load("fw.bin", FirmwareImage());
+        const std::string other = fresh.WriteFile("other.bin", FirmwareImage(5000));
+        fresh.page->SetBaudRate(57600);
+        fresh.Receive({VR520_RATE});
+        fresh.Receive({VR520_READY});
+        fresh.Receive({VR520_FUNC});
+        ASSERT_EQ(fresh.line.baudRate, 57600);
+        fresh.window.ClearHistory();
+        fresh.page->OnBrowse(fresh.folder + "/" + chosen);
+        ASSERT_EQ(fresh.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset}) << chosen;
+        EXPECT_EQ(fresh.window.transferEnds[0].reason, "another image was chosen");
+        EXPECT_FALSE(fresh.window.animations[IDC_ANIMATION].playing) << chosen;
+        EXPECT_EQ(fresh.line.baudRate, 9600) << chosen;
+        EXPECT_FALSE(fresh.page->IsTransferRunning());
+        EXPECT_EQ(fresh.page->State(), fresh.page->FilePath().empty() ? CDownloadPage::NoFile : CDownloadPage::WaitReady);
+    }
+    SetClock(&h.clock); // each fresh harness put the real clock back
+}
+
 TEST_F(DownloadPageTest, ResetReopensAt9600AfterItsPausesAndKeepsStepTwo)
 {
     h.Load("fw.bin", FirmwareImage());
@@ -173,7 +199,8 @@ TEST_F(DownloadPageTest, RefusedFunctionResetsToWaitReady)
     h.Receive({0x00});
     EXPECT_EQ(h.window.BoxTexts(), std::vector<std::string>{"Invalid Protocol : VR520_HEADER"});
     EXPECT_EQ(h.page->State(), CDownloadPage::WaitReady);
-    EXPECT_EQ(h.window.transfersEnded, std::vector<bool>{false});
+    ASSERT_EQ(h.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Refused});
+    EXPECT_EQ(h.window.transferEnds[0].reason, "Invalid Protocol : VR520_HEADER");
     EXPECT_TRUE(h.page->IsStepLit(1));
 }
 
@@ -261,7 +288,7 @@ TEST(DownloadPageLostPortTest, LostPortShowsOneBoxAndResets)
         EXPECT_TRUE(ended);
         ASSERT_EQ(window.boxes.size(), 1u) << "one box for the loss; the failed reopen is only logged";
         EXPECT_NE(window.boxes[0].text.find("Lost the COM2 port"), std::string::npos) << window.boxes[0].text;
-        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+        EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::PortLost});
         bool reopenLogged = false;
         for (const auto& line : window.log)
             reopenLogged = reopenLogged || line.rfind("ERROR: Cannot open COM2 port!", 0) == 0;

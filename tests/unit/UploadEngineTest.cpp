@@ -88,7 +88,7 @@ TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
     EXPECT_FALSE(fs::exists(rig.target + ".partial"));
     EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload Complete"});
     EXPECT_EQ(window.boxes.back().detail, "Saved as " + rig.target) << "the box says where the file is";
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{true});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), rig.target);
     EXPECT_TRUE(page.IsStepLit(1));
@@ -112,16 +112,71 @@ TEST_F(UploadEngineTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
     EXPECT_TRUE(window.boxes.empty()) << window.boxes.front().text;
 }
 
+TEST_F(UploadEngineTest, AFunctionRequestBehindAReadyInOneDeliveryIsServed)
+{
+    // The receiver's ready repeated as our answer crossed it, then its function
+    // request: both in one delivery, at once or past the guard.
+    for (const int laterMs : {0, CInfoPage::kReadyRepeatGuardMs})
+    {
+        CUploadRig fresh;
+        fresh.Browse();
+        fresh.Feed({VR520_READY});
+        EXPECT_EQ(fresh.Sent(), Bytes{VR520_READY});
+        fresh.clock.Advance(laterMs);
+        fresh.Feed({VR520_READY, VR520_FUNC});
+        EXPECT_EQ(fresh.Sent(), Bytes{FUNC_UPLOAD_DIGITAL}) << "the ready is not answered again " << laterMs;
+        EXPECT_EQ(StateOf(*fresh.page), CUploadPage::WaitFunctionRequest) << laterMs;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
+}
+
+TEST_F(UploadEngineTest, AModuleWhoseDataDoesNotFitItsKindEndsTheUpload)
+{
+    // The file is read back module by module, each header block telling how
+    // much data follows; another amount would not load as an image.
+    const struct
+    {
+        Bytes header;
+        int packets; // sent, the last one marked 0xEE
+        int failsAt; // the packet after which the upload ends
+        std::string text;
+    } cases[] = {
+        {{0x02, 0x01, 0x00}, 10, 2, "Module 1 (header (2),(1),(0): digital EEPROM, 2048 bytes) goes on past 2048 bytes"},
+        {{0x05, 0xFF, 0xFF}, 7, 7, "Module 1 (header (5),(ff),(ff): digital flash, 262144 bytes) ended after 7168 bytes"},
+    };
+    for (const auto& c : cases)
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.Feed(c.header);
+        fresh.Sent();
+        for (int k = 1; k <= c.failsAt; ++k)
+        {
+            fresh.Sent();
+            fresh.Feed(MakeUploadPacket(k == c.packets ? LAST_BLOCK : std::uint8_t(k % 10), PacketData(1, k)));
+        }
+        EXPECT_TRUE(fresh.Sent().empty()) << "nothing asked after the fault: " << c.text;
+        ASSERT_FALSE(fresh.window.boxes.empty());
+        EXPECT_EQ(fresh.window.boxes.back().text.rfind("ERROR : " + c.text, 0), 0u) << fresh.window.boxes.back().text;
+        ASSERT_EQ(fresh.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::ImageError});
+        EXPECT_EQ(fresh.window.transferEnds[0].reason.rfind(c.text, 0), 0u);
+        EXPECT_FALSE(fs::exists(fresh.target)) << "never saved as complete";
+        EXPECT_EQ(fs::file_size(fresh.target + ".partial"), 64u + 1024u * unsigned(c.failsAt));
+        EXPECT_EQ(StateOf(*fresh.page), CUploadPage::WaitReady);
+    }
+    SetClock(&rig.clock);
+}
+
 TEST_F(UploadEngineTest, ModuleHeaderBlocksCarryTheReceivedKindAndSize)
 {
     rig.StartUpload();
-    rig.SendModule(1, 1, 1, 0x5A);
-    rig.SendModule(0, 0, 1, 0x01);
+    rig.SendModule(1, 1, 256, 0x5A);
+    rig.SendModule(0, 0, 14, 0x01);
     rig.Finish();
     const std::string file = ReadFileBytes(rig.target);
-    ASSERT_EQ(file.size(), 2u * (64 + 1024));
+    ASSERT_EQ(file.size(), 2u * 64 + 270u * 1024);
     const auto* flash = reinterpret_cast<const std::uint8_t*>(file.data());
-    const auto* analog = flash + 64 + 1024;
+    const auto* analog = flash + 64 + 262144;
     const ModuleHeader initial = InitialModuleHeader();
     EXPECT_EQ(flash[0], 0x5A);
     EXPECT_TRUE(std::equal(flash + 1, flash + 31, initial.bytes + 1)) << "maker text and fill kept";
@@ -202,7 +257,7 @@ TEST_F(UploadEngineTest, RefusedFunctionResetsAndKeepsThePathWithoutCreatingTheF
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), rig.target);
     EXPECT_TRUE(window.LogContains("State Reset"));
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Refused});
     EXPECT_EQ(rig.clock.SleptMs() - slept, 1110) << "the reset's pauses";
     EXPECT_EQ(theLinkSettings.openBaudRate, 9600);
     EXPECT_TRUE(rig.line.IsOpen());
@@ -225,16 +280,33 @@ TEST_F(UploadEngineTest, HeaderSplitOneAndTwoIsHandledOnce)
     EXPECT_FALSE(window.LogContains("remain data"));
 }
 
-TEST_F(UploadEngineTest, LateRepeatsOfTheStartAreNotTakenForTheFirstHeader)
+TEST_F(UploadEngineTest, RepeatsOfTheStartAreDroppedOnlyWhereTheyCannotBeTheFirstHeader)
 {
-    rig.StartUpload();
-    rig.Sent();
-    rig.Feed({VR520_STARD_UPLOAD});
-    rig.Feed({VR520_STARD_UPLOAD, 0x01, 0x01});
-    EXPECT_TRUE(rig.Sent().empty()) << "the header is not complete yet";
-    rig.Feed({0x01});
-    EXPECT_EQ(rig.Sent(), Request(1));
-    EXPECT_TRUE(window.LogContains("data header : (1),(1),(1)"));
+    // The receiver repeats 0xD1 until our header request reaches it; the
+    // header's lead byte may be 0xD1 all the same.
+    const struct
+    {
+        const char* what;
+        std::vector<Bytes> deliveries;
+        const char* header;
+    } cases[] = {
+        {"lone repeats, then the header", {{VR520_STARD_UPLOAD}, {VR520_STARD_UPLOAD}, {0x01, 0x01, 0x01}},
+         "data header : (1),(1),(1)"},
+        {"a repeat ahead of the whole header", {{VR520_STARD_UPLOAD, 0x02, 0x01, 0x00}}, "data header : (2),(1),(0)"},
+        {"a lead byte 0xD1", {{VR520_STARD_UPLOAD, 0x01, 0x00}}, "data header : (d1),(1),(0)"},
+        {"a lead byte 0xD1, split", {{VR520_STARD_UPLOAD, 0x01}, {0x00}}, "data header : (d1),(1),(0)"},
+    };
+    for (const auto& c : cases)
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.Sent();
+        for (const Bytes& delivery : c.deliveries)
+            fresh.Feed(delivery);
+        EXPECT_EQ(fresh.Sent(), Request(1)) << c.what;
+        EXPECT_TRUE(fresh.window.LogContains(c.header)) << c.what;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
 }
 
 TEST_F(UploadEngineTest, ExtraBytesAfterTheHeaderAreDroppedAndPacketOneStillAsked)
@@ -246,14 +318,14 @@ TEST_F(UploadEngineTest, ExtraBytesAfterTheHeaderAreDroppedAndPacketOneStillAske
     EXPECT_TRUE(window.LogContains("remain data"));
     EXPECT_EQ(page.BytesDone(), 0) << "the extra bytes are not packet data";
     // The packet that follows is collected from its first byte.
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Request(2));
 }
 
 TEST_F(UploadEngineTest, ClosingHeaderLogsZerosAndAnalogBeforeCompletion)
 {
     rig.StartUpload();
-    rig.SendModule(1, 0, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     const int header = LogAge(window, "data header : (0),(0),(0)");
     const int analog = LogAge(window, "Analog");
@@ -270,7 +342,7 @@ TEST_F(UploadEngineTest, CrcWrongInAnyByteIsRefusedAndAskedAgainAfterTwoSeconds)
     rig.Feed({0x01, 0x01, 0x00});
     rig.Sent();
     const Bytes data = PacketData(1, 1);
-    const Bytes good = MakeUploadPacket(LAST_BLOCK, data);
+    const Bytes good = MakeUploadPacket(1, data);
     int bytesDone = 0;
     for (int crcByte = 1026; crcByte < 1030; ++crcByte)
     {
@@ -287,9 +359,10 @@ TEST_F(UploadEngineTest, CrcWrongInAnyByteIsRefusedAndAskedAgainAfterTwoSeconds)
         EXPECT_EQ(StateOf(page), CUploadPage::ReceivePacket);
     }
     rig.Feed(good);
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    EXPECT_EQ(rig.Sent(), Request(2));
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     rig.Finish();
-    EXPECT_EQ(fs::file_size(rig.target), 64u + 1024u) << "only the good copy reached the file";
+    EXPECT_EQ(fs::file_size(rig.target), 64u + 2048u) << "only the good copy reached the file";
 }
 
 TEST_F(UploadEngineTest, PacketsWithoutTheirMarkAreRefusedEvenWithAValidCrc)
@@ -306,9 +379,11 @@ TEST_F(UploadEngineTest, PacketsWithoutTheirMarkAreRefusedEvenWithAValidCrc)
     rig.Feed(wrongMark);
     EXPECT_EQ(rig.Sent(), Request(1));
     EXPECT_EQ(page.PacketNumber(), 1);
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     rig.Finish();
-    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1))) << "nothing refused was written";
+    EXPECT_EQ(ReadFileBytes(rig.target).substr(64), ToString(PacketData(1, 1)) + ToString(PacketData(1, 2)))
+        << "nothing refused was written";
 }
 
 TEST_F(UploadEngineTest, PacketTenIsRequestedAsZeroAndOddSequenceBytesStillCount)
@@ -365,33 +440,36 @@ TEST_F(UploadEngineTest, PacketRightBehindADuplicateInTheSameChunkIsKept)
 
 TEST_F(UploadEngineTest, RepeatOfAModulesLastPacketIsNotTakenForTheNextHeader)
 {
-    rig.StartUpload();
-    rig.Feed({0x01, 0x01, 0x00});
-    EXPECT_EQ(rig.Sent(), Concat({Bytes{VR520_READY, FUNC_UPLOAD_DIGITAL, HEADER_REQUEST}, Request(1)}));
-    const Bytes last = MakeUploadPacket(LAST_BLOCK, PacketData(1, 1));
-    rig.Feed(last);
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
-    // The slow receiver's second copy of the last packet, then the header asked for.
-    rig.Feed(last);
-    EXPECT_EQ(window.log.front(), "Duplicate packet (ee) dropped");
-    EXPECT_EQ(StateOf(page), CUploadPage::ReceiveModuleHeader);
-    EXPECT_TRUE(rig.Sent().empty());
-    rig.Feed({0x02, 0x01, 0x00});
-    EXPECT_EQ(rig.Sent(), Request(1));
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(2, 1)));
-    rig.Finish();
-    EXPECT_TRUE(window.LogContains("Upload Complete"));
-    const std::string file = ReadFileBytes(rig.target);
-    ASSERT_EQ(file.size(), std::size_t(2 * (64 + 1024)));
-    EXPECT_EQ(file.substr(64, 1024), ToString(PacketData(1, 1)));
-    EXPECT_EQ(std::uint8_t(file[64 + 1024]), 0x02) << "the second module's header block follows the first's data";
-    EXPECT_EQ(file.substr(2 * 64 + 1024), ToString(PacketData(2, 1)));
+    // The slow receiver's second copy of the last packet comes where the next
+    // header is expected: whole, or with its 0x69 alone in a delivery.
+    for (const bool split : {false, true})
+    {
+        CUploadRig fresh;
+        fresh.StartUpload();
+        fresh.SendModule(1, 0, 2, 1);
+        EXPECT_EQ(fresh.Sent().back(), HEADER_REQUEST);
+        const Bytes last = MakeUploadPacket(LAST_BLOCK, PacketData(1, 2));
+        if (split)
+        {
+            fresh.Feed({last[0]});
+            fresh.Feed(Bytes(last.begin() + 1, last.end()));
+        }
+        else
+            fresh.Feed(last);
+        EXPECT_EQ(fresh.window.log.front(), "Duplicate packet (ee) dropped") << split;
+        EXPECT_TRUE(fresh.Sent().empty()) << split;
+        fresh.SendModule(1, 0, 2, 0x69); // a lead byte 0x69 is still a header's
+        fresh.Finish();
+        EXPECT_TRUE(fresh.window.LogContains("Upload Complete")) << split;
+        EXPECT_EQ(ReadFileBytes(fresh.target), ToString(fresh.expectedFile)) << split;
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
 }
 
 TEST_F(UploadEngineTest, LastBlockEndsTheModuleAndTheNextStartsAtPacketOne)
 {
     rig.StartUpload();
-    rig.Feed({0x01, 0x01, 0x01});
+    rig.Feed({0x01, 0x01, 0x00});
     rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
     rig.Sent();
     rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
@@ -414,9 +492,13 @@ TEST_F(UploadEngineTest, BytesDoneCountsWholePacketsAndTheBarsStopAtTheirMaximum
     EXPECT_EQ(page.BytesDone(), 1030);
 
     // Retransmissions can carry the count past the total; the bars hold at the top.
-    for (int k = 2; k <= 258; ++k)
+    for (int k = 2; k <= 255; ++k)
         rig.Feed(MakeUploadPacket(std::uint8_t(k % 10), PacketData(1, k)));
-    rig.Feed(MakeUploadPacket(9, PacketData(1, 259)), 1);
+    Bytes refused = MakeUploadPacket(6, PacketData(1, 256));
+    refused[1029] ^= 0x01;
+    for (int copy = 1; copy <= 3; ++copy)
+        rig.Feed(refused);
+    rig.Feed(refused, 1);
     EXPECT_EQ(page.BytesDone(), 259 * 1030);
     EXPECT_EQ(window.positions.at(IDC_TOTAL_BAR), 52838);
     EXPECT_EQ(window.positions.at(IDC_MODULE_BAR), 52838);
@@ -488,8 +570,8 @@ TEST_F(UploadEngineTest, MissingPacketIsAskedForAgainAfterTheTimeout)
     EXPECT_EQ(window.positions.at(IDC_PACKET_BAR), 0);
     EXPECT_EQ(page.TimerTicks(), 10) << "armed again for the repeated request";
     // The repeated request is served from the packet's first byte.
-    rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 1)));
-    EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    EXPECT_EQ(rig.Sent(), Request(2));
 }
 
 TEST_F(UploadEngineTest, MissingModuleHeaderIsAskedForAgain)

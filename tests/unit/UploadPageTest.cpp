@@ -1,5 +1,6 @@
 // The upload page around its engine: Browse and Clear, the reset, and the
 // output file, which an unfinished upload never puts in place of the user's.
+#include "serial/PortNames.h"
 #include "support/UploadRig.h"
 #include "ui/ControlIds.h"
 #include "ui/LinkSettings.h"
@@ -106,7 +107,8 @@ TEST_F(UploadPageTest, ALostPortEndsTheWaitOrTheTransferOnce)
         page.OnPortLost(0);
         ASSERT_EQ(window.boxes.size(), 1u);
         EXPECT_EQ(window.boxes[0].text.rfind("ERROR : Lost the COM2 port", 0), 0u) << window.boxes[0].text;
-        EXPECT_EQ(window.transfersEnded, std::vector<bool>{false}) << "a front end waiting for it stops";
+        ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::PortLost}) << "a front end waiting for it stops";
+        EXPECT_EQ(window.transferEnds[0].reason, window.boxes[0].text);
         EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
     }
 }
@@ -130,7 +132,7 @@ TEST_F(UploadPageTest, ClearAfterACompletedUploadKeepsTheFile)
     EXPECT_EQ(StateOf(page), CUploadPage::NoFile);
     EXPECT_TRUE(page.IsStepLit(1));
     EXPECT_TRUE(window.boxes.empty());
-    EXPECT_TRUE(window.transfersEnded.empty()) << "no transfer was running";
+    EXPECT_TRUE(window.transferEnds.empty()) << "no transfer was running";
 }
 
 TEST_F(UploadPageTest, ClearInTheMiddleKeepsTheEarlierFileAndThePartialOne)
@@ -144,7 +146,8 @@ TEST_F(UploadPageTest, ClearInTheMiddleKeepsTheEarlierFileAndThePartialOne)
     EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Upload not complete: the data received is kept in " +
                                                           rig.target + ".partial; " + rig.target +
                                                           " is left as it was."});
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(window.transferEnds[0].reason, "Clear was pressed");
     EXPECT_FALSE(page.IsOutputOpen());
     EXPECT_TRUE(page.IsStepLit(1));
 
@@ -177,7 +180,11 @@ TEST_F(UploadPageTest, BrowseDuringAnUploadClosesTheOutputFirst)
     EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 2 * 1024);
     EXPECT_EQ(window.BoxTexts().size(), 2u);
     EXPECT_EQ(window.BoxTexts().back(), "Remember to power the IRD standby and then on!");
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(page.TimerTicks(), -1) << "nothing is asked for any more";
+    EXPECT_FALSE(window.animations[IDC_ANIMATION].playing);
+    EXPECT_EQ(rig.line.events.back(), "purge") << "the port was reopened at 9600 baud and purged";
+    EXPECT_EQ(rig.line.baudRate, 9600);
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
 
     // The rest of the old upload is not written anywhere; a new one goes to the new file.
@@ -189,7 +196,7 @@ TEST_F(UploadPageTest, BrowseDuringAnUploadClosesTheOutputFirst)
     rig.StartUpload();
     EXPECT_EQ(page.FilePath(), rig.target);
     rig.expectedFile.clear();
-    rig.SendModule(1, 0, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
     EXPECT_FALSE(fs::exists(other));
@@ -207,7 +214,8 @@ TEST_F(UploadPageTest, UncreatableOutputIsReportedAndTheReceiverWaitedForAgain)
     EXPECT_EQ(window.boxes[0].text, "ERROR : Cannot create " + missing + ": No such file or directory");
     EXPECT_EQ(window.boxes[0].icon, BoxIcon::Error);
     EXPECT_TRUE(window.LogContains("State Reset"));
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::OutputError});
+    EXPECT_EQ(window.transferEnds[0].reason, "Cannot create " + missing + ": No such file or directory");
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.FilePath(), missing);
     EXPECT_TRUE(fs::is_empty(rig.dir));
@@ -244,14 +252,14 @@ TEST_F(UploadPageTest, AFailedWriteEndsTheUploadKeepingWhatCame)
     EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 2 * 1024);
     EXPECT_EQ(StateOf(page), CUploadPage::WaitReady);
     EXPECT_EQ(page.TimerTicks(), -1);
-    EXPECT_EQ(window.transfersEnded, std::vector<bool>{false});
+    EXPECT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::OutputError});
     EXPECT_TRUE(rig.Sent().empty()) << "no request for packet 4";
 }
 
 TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
 {
     rig.StartUpload();
-    rig.SendModule(1, 1, 1, 1);
+    rig.SendModule(1, 0, 2, 1);
     rig.Finish();
     const std::string first = ReadFileBytes(rig.target);
     rig.expectedFile.clear();
@@ -260,10 +268,24 @@ TEST_F(UploadPageTest, ANewUploadReplacesTheFileOfTheLastOne)
     rig.Feed({0x01});
     rig.Feed({VR520_STARD_UPLOAD});
     EXPECT_EQ(ReadFileBytes(rig.target), first) << "kept until the new one completes";
-    rig.SendModule(1, 0, 3, 7);
+    rig.SendModule(0, 0, 14, 7);
     rig.Finish();
     EXPECT_EQ(ReadFileBytes(rig.target), ToString(rig.expectedFile));
     EXPECT_EQ(std::distance(fs::directory_iterator(rig.dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(UploadPageTest, AnotherPortEndsAnUploadUnderWay)
+{
+    UploadHalfway(1);
+    SetPortDevice(4, rig.dir + "/no-such-device");
+    window.ClearHistory();
+    page.ChangePort(3);
+    ClearPortDevices();
+    ASSERT_EQ(window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Reset});
+    EXPECT_EQ(window.transferEnds[0].reason, "another port was chosen");
+    EXPECT_EQ(fs::file_size(rig.target + ".partial"), 64u + 1024);
+    EXPECT_EQ(StateOf(page), CUploadPage::WaitReady) << "the file stays chosen";
+    EXPECT_EQ(page.TimerTicks(), -1);
 }
 
 TEST_F(UploadPageTest, ClosingThePageMidUploadKeepsThePartialData)
@@ -277,7 +299,10 @@ TEST_F(UploadPageTest, ClosingThePageMidUploadKeepsThePartialData)
 
 TEST_F(UploadPageTest, ACounterLeftByTheDownloadPageCannotOverrunTheBuffer)
 {
-    UploadHalfway(1);
+    rig.StartUpload();
+    rig.Feed({0x01, 0x01, 0x00}); // the EEPROM, in two packets
+    rig.Feed(MakeUploadPacket(1, PacketData(1, 1)));
+    rig.Sent();
     theBytesLeft = 5000; // the shared counter as another engine may leave it
     rig.Feed(MakeUploadPacket(LAST_BLOCK, PacketData(1, 2)));
     EXPECT_EQ(rig.Sent(), Bytes{HEADER_REQUEST});

@@ -130,3 +130,8 @@ void CQtPageWindow::Beep(int /*frequencyHz*/, int /*durationMs*/)
     // Desktop sessions have no tone generator; the system bell stands in.
     Queue([] { QApplication::beep(); });
 }
+
+void CQtPageWindow::TransferEnded(const TransferEnd& end)
+{
+    InsertLog(IDC_LOG_LIST, "Transfer ended: " + DescribeTransferEnd(end));
+}

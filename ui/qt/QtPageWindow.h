@@ -43,6 +43,8 @@ public:
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void Beep(int frequencyHz, int durationMs) override;
+    // A line in the page's log: how the transfer ended and why.
+    void TransferEnded(const TransferEnd& end) override;
 
     // Protocol thread: stops every timer of this window (page teardown).
     void KillAllTimers();
