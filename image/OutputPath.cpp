@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -40,9 +41,13 @@ std::string NonRegularOutputReason(const std::string& path)
     struct stat target{};
     if (::stat(path.c_str(), &target) != 0)
     {
-        if (S_ISLNK(link.st_mode) && errno == ENOENT)
+        if (!S_ISLNK(link.st_mode))
+            return {};
+        if (errno == ENOENT)
             return "is a symbolic link to a file that does not exist";
-        return {};
+        // A loop (ELOOP) or a link that may not be followed: a rename onto the
+        // name would replace the link itself with a plain file.
+        return std::string("is a symbolic link that cannot be followed: ") + std::strerror(errno);
     }
     if (S_ISREG(target.st_mode))
         return {};
