@@ -1,6 +1,7 @@
 // kavdm image info|decode|encode|make-samples: image files without a receiver.
 // "-" as a file name is standard input or output; `info --json` prints JSON.
 #include "cli/Commands.h"
+#include "cli/StandardOutput.h"
 
 #include "image/ImageLoader.h"
 #include "image/ImageScan.h"
@@ -369,24 +370,33 @@ void AddImageCommand(CLI::App& app, CommandAction& action)
         ->required();
     info->add_flag("--stb", infoArgs->stb, "the image is STB whatever its name (for standard input)");
     info->add_flag("--json", infoArgs->json, "print the same as a JSON object");
-    info->callback([&action, infoArgs] { action = [infoArgs] { return RunInfo(*infoArgs); }; });
+    info->callback(
+        [&action, infoArgs] { action = [infoArgs] { return FinishStandardOutput(RunInfo(*infoArgs), "image"); }; });
 
     auto decodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* decode = image->add_subcommand("decode", "Decode an STB file into the plain image bytes");
     decode->add_option("IN", decodePaths->first, "STB file, - for standard input")->required();
     decode->add_option("OUT", decodePaths->second, "plain image to write, - for standard output")->required();
-    decode->callback(
-        [&action, decodePaths] { action = [decodePaths] { return RunDecode(decodePaths->first, decodePaths->second); }; });
+    decode->callback([&action, decodePaths] {
+        action = [decodePaths] {
+            return FinishStandardOutput(RunDecode(decodePaths->first, decodePaths->second), "image");
+        };
+    });
 
     auto encodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* encode = image->add_subcommand("encode", "Code a plain image as an STB file");
     encode->add_option("IN", encodePaths->first, "plain image (BIN), - for standard input")->required();
     encode->add_option("OUT", encodePaths->second, "STB file to write, - for standard output")->required();
-    encode->callback(
-        [&action, encodePaths] { action = [encodePaths] { return RunEncode(encodePaths->first, encodePaths->second); }; });
+    encode->callback([&action, encodePaths] {
+        action = [encodePaths] {
+            return FinishStandardOutput(RunEncode(encodePaths->first, encodePaths->second), "image");
+        };
+    });
 
     auto sampleFolder = std::make_shared<std::string>();
     auto* samples = image->add_subcommand("make-samples", "Write the demonstration images into a folder");
     samples->add_option("FOLDER", *sampleFolder, "where to write them")->required();
-    samples->callback([&action, sampleFolder] { action = [sampleFolder] { return RunMakeSamples(*sampleFolder); }; });
+    samples->callback([&action, sampleFolder] {
+        action = [sampleFolder] { return FinishStandardOutput(RunMakeSamples(*sampleFolder), "image"); };
+    });
 }

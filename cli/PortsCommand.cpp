@@ -1,6 +1,7 @@
 // kavdm ports: the serial devices of this machine and where each port number
 // points; --json prints the same as a JSON object.
 #include "cli/Commands.h"
+#include "cli/StandardOutput.h"
 
 #include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
@@ -151,7 +152,7 @@ void AddPortsCommand(CLI::App& app, CommandAction& action)
         action = [json] {
             const bool settingsRead = SettingsFileReadable();
             const int code = *json ? ListPortsJson() : ListPorts();
-            return settingsRead ? code : kExitFailed;
+            return FinishStandardOutput(settingsRead ? code : kExitFailed, "ports");
         };
     });
 }

@@ -179,7 +179,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     if (port == "auto")
         port = AutoPort(ListSerialDevices(), error);
     const int portNumber = port.empty() ? 0 : ResolvePortArgument(port, error);
-    CTransferLog log;
+    CTransferLog log("kavdm " + m_strWhat);
     if (portNumber == 0 || (!options.logPath.empty() && !log.Open(options.logPath, error)))
     {
         std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
@@ -285,6 +285,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     thread.Stop();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     log.Write("kavdm " + m_strWhat + ": result: " + OutcomeText(outcome));
+    log.Close();
     return outcome;
 }
 

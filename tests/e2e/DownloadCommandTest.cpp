@@ -198,3 +198,14 @@ TEST_F(DownloadCommandTest, ReceiverThatVanishesMidTransferEndsTheDownloadAsFail
     EXPECT_EQ(download.Wait(10s), 1) << download.Output();
     EXPECT_NE(download.Output().find("Lost the COM2 port"), std::string::npos) << download.Output();
 }
+
+TEST_F(DownloadCommandTest, ALogThatCannotBeWrittenIsSaidOnceAndTheTransferGoesOn)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 20000)});
+    EXPECT_EQ(Download(Write("fw.bin", image), {}, {"--log", "/dev/full"}), 0) << m_strOutput;
+    EXPECT_EQ(Read("received.bin"), image);
+    const std::string said = "cannot write the log /dev/full: No space left on device";
+    const auto first = m_strOutput.find(said);
+    EXPECT_NE(first, std::string::npos) << m_strOutput;
+    EXPECT_EQ(m_strOutput.find(said, first + 1), std::string::npos) << "said once: " << m_strOutput;
+}

@@ -44,14 +44,15 @@ protected:
     void SetUp() override { m_strDir = testsupport::MakeTempDir(); }
     void TearDown() override { std::filesystem::remove_all(m_strDir); }
 
-    CommandResult Run(const std::string& args)
+    // Runs kavdm with `args`; its standard output goes to `stdoutPath` when one is given.
+    CommandResult Run(const std::string& args, const std::string& stdoutPath = "")
     {
-        const std::string out = m_strDir + "/stdout", err = m_strDir + "/stderr";
+        const std::string out = stdoutPath.empty() ? m_strDir + "/stdout" : stdoutPath, err = m_strDir + "/stderr";
         const std::string command = std::string(KAVDM_BINARY) + " " + args + " >" + out + " 2>" + err + " </dev/null";
         const int status = std::system(command.c_str());
         CommandResult result;
         result.nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.strOut = ReadText(out);
+        result.strOut = stdoutPath.empty() ? ReadText(out) : "";
         result.strErr = ReadText(err);
         return result;
     }
@@ -190,6 +191,21 @@ TEST_F(ImageCommandTest, DashIsStandardInputAndOutputAndJsonParses)
     ASSERT_EQ(ports.nExitCode, 0) << ports.strErr;
     const auto list = nlohmann::json::parse(ports.strOut);
     EXPECT_EQ(list.at("ports").back()["device"], "/dev/odd \"name\"");
+}
+
+TEST_F(ImageCommandTest, StandardOutputThatCannotBeWrittenFailsWithTheReason)
+{
+    const std::string stb = kSamples + "demo-firmware.stb", bin = kSamples + "demo-firmware.bin";
+    const std::vector<std::string> commands = {"image info " + bin,          "image info --json " + stb,
+                                               "ports",                       "ports --json",
+                                               "image decode " + stb + " -", "image encode " + bin + " -"};
+    for (const std::string& args : commands)
+    {
+        const CommandResult result = Run(args, "/dev/full");
+        EXPECT_EQ(result.nExitCode, 1) << args;
+        EXPECT_NE(result.strErr.find("cannot write standard output: No space left on device"), std::string::npos)
+            << args << ": " << result.strErr;
+    }
 }
 
 TEST_F(ImageCommandTest, UsageErrorsExitTwo)
