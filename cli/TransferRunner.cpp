@@ -186,6 +186,11 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         return TransferOutcome::NotStarted;
     }
 
+    // A closed standard output or error (`2>&1 | head -1`) must not end the
+    // transfer: writes there fail instead, the console stops printing, and
+    // the transfer and its result go on.
+    std::signal(SIGPIPE, SIG_IGN);
+
     // Signals are taken by this thread alone: block them before any thread starts.
     sigset_t signals;
     sigemptyset(&signals);

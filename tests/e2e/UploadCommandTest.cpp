@@ -209,6 +209,16 @@ TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFi
     }
 }
 
+TEST_F(UploadCommandTest, AClosedStandardOutputAndErrorDoNotEndTheUpload)
+{
+    ASSERT_TRUE(StartReceiver({}));
+    CCommandProcess upload;
+    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "20"},
+                             CCommandProcess::Streams::ToClosedPipe));
+    EXPECT_EQ(upload.Wait(120s), 0);
+    EXPECT_EQ(Read(m_strOutput), m_memory);
+}
+
 TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)
 {
     Write("backup.bin", Bytes{'o', 'l', 'd'});
