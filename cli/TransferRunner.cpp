@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
 #include "cli/PortChoice.h"
+#include "cli/SilenceWatch.h"
 #include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
 #include "serial/NetworkLineUrl.h"
@@ -14,7 +15,6 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +25,8 @@
 namespace
 {
 constexpr int kPathPortNumber = 2; // a device path given as --port becomes COM2
-constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+// How often the waiting thread looks at the transfer's state between signals.
+constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 
 // The signals that end a run as Ctrl-C does. One the caller set to be ignored
 // (nohup, a background job of a script) stays ignored.
@@ -63,7 +64,6 @@ private:
 struct CRunState
 {
     std::mutex mutex;
-    std::condition_variable changed;
     bool started = false;
     std::optional<bool> ended; // completed or not
 };
@@ -191,7 +191,11 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     // the transfer and its result go on.
     std::signal(SIGPIPE, SIG_IGN);
 
-    // Signals are taken by this thread alone: block them before any thread starts.
+    // Signals are taken by this thread alone: block them before any thread
+    // starts. They stay blocked after the run: once an end has begun (the
+    // first signal, or the transfer's own end), a later signal waits for it -
+    // the port closed, an upload's data kept and said - and the exit status
+    // is that of the first.
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal : kEndingSignals)
@@ -200,8 +204,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             sigaddset(&signals, signal);
     }
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     CRunState state;
     CProtocolThread thread;
@@ -215,13 +218,11 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     window.onTransferStarted = [&state] {
         std::lock_guard lock(state.mutex);
         state.started = true;
-        state.changed.notify_all();
     };
     window.onTransferEnded = [&state](const TransferEnd& end) {
         std::lock_guard lock(state.mutex);
         if (!state.ended)
             state.ended = end.Completed();
-        state.changed.notify_all();
     };
 
     CInfoPage* page = nullptr;
@@ -247,18 +248,20 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         if (!options.quiet)
             std::fprintf(stderr, "%s\n", waiting.c_str());
         heard.Stamp();
+        std::optional<CSilenceWatch> silence;
+        if (options.waitSeconds)
+            silence.emplace(*options.waitSeconds);
         for (;;)
         {
             {
-                std::unique_lock lock(state.mutex);
-                state.changed.wait_for(lock, kSignalPoll, [&] { return state.ended.has_value(); });
+                std::lock_guard lock(state.mutex);
                 if (state.ended)
                 {
                     outcome = *state.ended ? TransferOutcome::Completed : TransferOutcome::Failed;
                     break;
                 }
                 // --wait bounds every silence of the receiver, not just the start.
-                if (options.waitSeconds && heard.SilentSeconds() >= *options.waitSeconds)
+                if (silence && silence->IsOver(heard.SilentSeconds()))
                 {
                     outcome = TransferOutcome::TimedOut;
                     std::fprintf(stderr,
@@ -268,8 +271,10 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                     break;
                 }
             }
-            const timespec noWait{0, 0};
-            const int signal = sigtimedwait(&signals, nullptr, &noWait);
+            // Waiting for the signals themselves takes each as it comes, so a
+            // second one just after the first cannot pass for the first.
+            const timespec poll{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kSignalPoll).count()};
+            const int signal = sigtimedwait(&signals, nullptr, &poll);
             if (signal > 0)
             {
                 m_nSignal = signal;
@@ -288,7 +293,6 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         delete page; // its port goes with it
     });
     thread.Stop();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     log.Write("kavdm " + m_strWhat + ": result: " + OutcomeText(outcome));
     log.Close();
     return outcome;

@@ -5,7 +5,9 @@
 // no window thread, so it may - until the page reports the transfer's end, the
 // receiver stays silent for the --wait time (before or during the transfer), or
 // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives.
-// The page is deleted on the protocol thread, which closes the port.
+// The page is deleted on the protocol thread, which closes the port. The
+// ending signals stay blocked once Run has begun, so the caller's last words
+// are said before a later signal could end the process.
 #pragma once
 
 #include <functional>
