@@ -1,6 +1,8 @@
 // kavdm download IMAGE --port DEV: serves the receiver a BIN or STB image, the
-// way the DOWNLOAD page does, until the transfer ends.
+// way the DOWNLOAD page does, until the transfer ends. The image is loaded
+// before the port opens, so every byte the receiver sends is answered.
 #include "cli/Commands.h"
+#include "cli/DeferredOpenLine.h"
 #include "cli/TransferRunner.h"
 #include "image/ImageLoader.h"
 #include "image/ImageScan.h"
@@ -42,12 +44,18 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
     if (command.count("--wait") > 0)
         options.waitSeconds = args.waitSeconds;
     CTransferRunner runner("download");
+    CDeferredOpenLine line; // the port opens once the image is loaded
     const TransferOutcome outcome = runner.Run(
-        options, [](CPageWindow* window, CDeliveryGate* gate) { return new CDownloadPage(window, gate); },
-        [&args](CInfoPage& page) {
+        options,
+        [&line](CPageWindow* window, CDeliveryGate* gate) {
+            auto* page = new CDownloadPage(window, gate, &line);
+            line.Bind(*page);
+            return page;
+        },
+        [&args, &line](CInfoPage& page) {
             auto& download = static_cast<CDownloadPage&>(page);
             download.OnBrowse(args.image);
-            return download.State() == CDownloadPage::WaitReady;
+            return download.State() == CDownloadPage::WaitReady && line.Release();
         });
     if (outcome == TransferOutcome::Completed && !options.quiet)
         std::fprintf(stderr, "kavdm download: complete\n");

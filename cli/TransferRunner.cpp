@@ -236,7 +236,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         page->OnActivatePage();
         page->SetBaudRate(baudRate);
         // A port that would not open was reported by the page; nothing can come.
-        ready = page->Line().IsOpen() && start(*page);
+        ready = start(*page) && page->Line().IsOpen();
     });
 
     TransferOutcome outcome = TransferOutcome::NotStarted;

@@ -52,7 +52,8 @@ class CTransferRunner
 public:
     using PageFactory = std::function<CInfoPage*(CPageWindow*, CDeliveryGate*)>;
     // Runs on the protocol thread after the page's initialisation: prepares it
-    // (e.g. Browse). False when the page cannot serve a receiver.
+    // (e.g. Browse). False when the page cannot serve a receiver; the run also
+    // ends when the page's line is not open afterwards.
     using PageStart = std::function<bool(CInfoPage&)>;
     // Runs on the protocol thread just before the page is deleted.
     using PageEnd = std::function<void(CInfoPage&)>;

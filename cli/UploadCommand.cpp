@@ -68,6 +68,8 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
         },
         [&args](CInfoPage& page) {
             auto& upload = static_cast<CUploadPage&>(page);
+            if (!upload.Line().IsOpen())
+                return false;
             upload.OnBrowse(args.output);
             return upload.State() == CUploadPage::WaitReady;
         },

@@ -1,5 +1,7 @@
 #include "image/OutputPath.h"
 
+#include "image/FileKind.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,21 +11,6 @@
 
 namespace
 {
-const char* KindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISFIFO(mode))
-        return "a FIFO (named pipe)";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "a special file";
-}
-
 std::string FolderOf(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -51,7 +38,7 @@ std::string NonRegularOutputReason(const std::string& path)
     }
     if (S_ISREG(target.st_mode))
         return {};
-    const std::string kind = KindOf(target.st_mode);
+    const std::string kind = FileKindText(target.st_mode);
     return (S_ISLNK(link.st_mode) ? "is a symbolic link to " : "is ") + kind + ", not a regular file";
 }
 
