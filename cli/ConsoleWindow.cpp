@@ -57,7 +57,7 @@ void CConsoleWindow::InsertLog(int id, const std::string& text)
     if (!m_options.verbose || m_options.quiet)
         return;
     EndProgressLine();
-    std::fprintf(m_options.out, "  %s\n", text.c_str());
+    Print("  " + text + "\n");
 }
 
 void CConsoleWindow::MessageBox(const std::string& text, BoxIcon icon)
@@ -76,8 +76,7 @@ void CConsoleWindow::MessageBoxDetail(const std::string& text, BoxIcon icon, con
     if ((m_bTransferEnded && !m_options.verbose) || (m_options.quiet && icon != BoxIcon::Error))
         return;
     EndProgressLine();
-    std::fprintf(m_options.out, "%s\n", box.c_str());
-    std::fflush(m_options.out);
+    Print(box + "\n");
     std::this_thread::sleep_for(kBoxSettleTime);
 }
 
@@ -154,8 +153,7 @@ void CConsoleWindow::ShowProgress(const TransferProgress& progress)
         const int filled = int(std::min<std::int64_t>(progress.bytesDone, total) * kBarWidth / total);
         std::string bar(std::size_t(filled), '#');
         bar.resize(kBarWidth, '.');
-        std::fprintf(m_options.out, "\r[%s] %s\x1b[K", bar.c_str(), line.c_str());
-        std::fflush(m_options.out);
+        Print("\r[" + bar + "] " + line + "\x1b[K");
         m_bProgressShown = true;
         return;
     }
@@ -164,8 +162,7 @@ void CConsoleWindow::ShowProgress(const TransferProgress& progress)
     {
         m_nLastModule = progress.module;
         m_nLastDecile = decile;
-        std::fprintf(m_options.out, "%s\n", line.c_str());
-        std::fflush(m_options.out);
+        Print(line + "\n");
     }
 }
 
@@ -188,7 +185,15 @@ void CConsoleWindow::EndProgressLine()
 {
     if (m_bProgressShown)
     {
-        std::fputc('\n', m_options.out);
+        Print("\n");
         m_bProgressShown = false;
     }
+}
+
+void CConsoleWindow::Print(const std::string& text)
+{
+    if (m_bOutputLost)
+        return;
+    if (std::fputs(text.c_str(), m_options.out) < 0 || std::fflush(m_options.out) != 0)
+        m_bOutputLost = true;
 }

@@ -6,7 +6,8 @@
 // tenth and the end go to the log file too. Transfer milestones are handed to
 // the runner through callbacks.
 //
-// Called on the protocol thread only; prints to the stream it was given.
+// Called on the protocol thread only; prints to the stream it was given, until
+// a write there fails.
 #pragma once
 
 #include "cli/ProgressEstimate.h"
@@ -57,11 +58,16 @@ public:
 private:
     void EndProgressLine();
     void Log(const std::string& text);
+    // Writes to the output and flushes it. Once a write there fails (its
+    // reader went away, a full disk) nothing more is printed: the transfer
+    // and the log go on.
+    void Print(const std::string& text);
 
     Options m_options;
     CProtocolThread* m_pThread;
     std::map<int, int> m_timers; // window timer id -> protocol thread timer id
     bool m_bProgressShown = false;
+    bool m_bOutputLost = false;
     // Once the outcome is known the page's reset may still report (a receiver
     // that has gone closes its line): such boxes are printed with --verbose only.
     bool m_bTransferEnded = false;

@@ -1,8 +1,10 @@
 // kavdm download IMAGE --port DEV: serves the receiver a BIN or STB image, the
-// way the DOWNLOAD page does, until the transfer ends.
+// way the DOWNLOAD page does, until the transfer ends. The image is loaded
+// before the port opens, so every byte the receiver sends is answered.
 #include "cli/Commands.h"
 #include "cli/FileDigest.h"
 #include "cli/TransferEventWindow.h"
+#include "cli/DeferredOpenLine.h"
 #include "cli/TransferRunner.h"
 #include "image/ImageLoader.h"
 #include "image/ImageScan.h"
@@ -69,19 +71,24 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
     if (command.count("--wait") > 0)
         options.waitSeconds = args.waitSeconds;
     CTransferRunner runner("download");
+    CDeferredOpenLine line; // the port opens once the image is loaded
     const TransferOutcome outcome = runner.Run(
         options,
-        [&events](CPageWindow* window, CDeliveryGate* gate) {
-            return new CDownloadPage(events ? events->Wrap(window) : window, gate);
+        [&events, &line](CPageWindow* window, CDeliveryGate* gate) {
+            auto* page = new CDownloadPage(events ? events->Wrap(window) : window, gate, &line);
+            line.Bind(*page);
+            return page;
         },
-        [&args, &events](CInfoPage& page) {
+        [&args, &events, &line](CInfoPage& page) {
             auto& download = static_cast<CDownloadPage&>(page);
             download.OnBrowse(args.image);
-            const bool ready = download.State() == CDownloadPage::WaitReady;
+            // The port opens only once the image has loaded.
+            const bool loaded = download.State() == CDownloadPage::WaitReady;
+            const bool ready = loaded && line.Release();
             if (events && ready)
                 events->Waiting(args.transfer.port);
             else if (events)
-                events->StartRefused(TransferEndKind::ImageError);
+                events->StartRefused(loaded ? TransferEndKind::PortLost : TransferEndKind::ImageError);
             return ready;
         });
     if (outcome == TransferOutcome::Completed && !options.quiet)

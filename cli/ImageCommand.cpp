@@ -1,9 +1,14 @@
 // kavdm image info|decode|encode|make-samples: image files without a receiver.
-// "-" as a file name is standard input or output; `info --json` prints JSON.
+// "-" as a file name is standard input or output; an input that is no regular
+// file (a pipe, a FIFO, a device) is read as a stream, as standard input is;
+// `info --json` prints JSON.
 #include "cli/Commands.h"
+#include "cli/StandardOutput.h"
 
+#include "image/FileKind.h"
 #include "image/ImageLoader.h"
 #include "image/ImageScan.h"
+#include "image/ImageStream.h"
 #include "image/ModuleKind.h"
 #include "image/ModuleWalk.h"
 #include "image/OutputPath.h"
@@ -94,35 +99,23 @@ bool RefuseOutputOverInput(const std::string& strIn, const std::string& strOut)
     return true;
 }
 
-// Reads standard input to its end, refusing more than an image may hold.
-bool ReadStandardInput(std::vector<std::uint8_t>& bytes, std::string& strError)
+// Standard input ("-") or a file that is not a regular one (a pipe such as
+// `<(cat fw.bin)` or /dev/fd/N, a FIFO, a device): read to its end as a stream.
+bool IsStreamInput(const std::string& strPath)
 {
-    bytes.clear();
-    std::uint8_t buffer[65536];
-    for (;;)
-    {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
-        bytes.insert(bytes.end(), buffer, buffer + got);
-        if (bytes.size() > kMaxStbImageBytes)
-        {
-            strError = "standard input holds more than the " + std::to_string(kMaxStbImageBytes) +
-                       " bytes (256 MiB) an image may have";
-            return false;
-        }
-        if (got < sizeof buffer)
-            break;
-    }
-    if (std::ferror(stdin))
-    {
-        strError = std::string("cannot read standard input: ") + std::strerror(errno ? errno : EIO);
-        return false;
-    }
-    return true;
+    return strPath == kStandardStream || !NonRegularFileKind(strPath).empty();
+}
+
+// Reads a stream input to its end, refusing more than an image may hold.
+bool ReadStreamInput(const std::string& strPath, std::vector<std::uint8_t>& bytes, std::string& strError)
+{
+    return strPath == kStandardStream ? ReadImageStream(STDIN_FILENO, "standard input", bytes, strError)
+                                      : ReadImageStream(strPath, bytes, strError);
 }
 
 bool ReadInput(const std::string& strPath, std::vector<std::uint8_t>& bytes, std::string& strError)
 {
-    return strPath == kStandardStream ? ReadStandardInput(bytes, strError) : ReadWholeFile(strPath, bytes, strError);
+    return IsStreamInput(strPath) ? ReadStreamInput(strPath, bytes, strError) : ReadWholeFile(strPath, bytes, strError);
 }
 
 // Writes to standard output for "-", else to the file. Image bytes are not
@@ -192,14 +185,14 @@ struct InfoArguments
 // Loads the image `info` looks at; reports and returns false when it cannot.
 bool LoadForInfo(const InfoArguments& args, bool bStb, CImageFile& image)
 {
-    const bool bStdin = args.path == kStandardStream;
+    const bool bStream = IsStreamInput(args.path);
     std::vector<std::uint8_t> bytes;
     std::string strError;
-    if (bStdin && !ReadStandardInput(bytes, strError))
+    if (bStream && !ReadStreamInput(args.path, bytes, strError))
         return Fail(strError), false;
     if (bStb)
     {
-        StbDecodeResult decoded = bStdin ? DecodeStb(bytes) : DecodeStbFile(args.path);
+        StbDecodeResult decoded = bStream ? DecodeStb(bytes) : DecodeStbFile(args.path);
         if (!decoded.ok())
         {
             if (!decoded.detail.empty())
@@ -209,7 +202,7 @@ bool LoadForInfo(const InfoArguments& args, bool bStb, CImageFile& image)
         }
         image.Assign(std::move(decoded.image));
     }
-    else if (bStdin)
+    else if (bStream)
     {
         image.Assign(std::move(bytes));
     }
@@ -298,9 +291,10 @@ int RunDecode(const std::string& strIn, const std::string& strOut)
         return kExitFailed;
     std::vector<std::uint8_t> stream;
     std::string strError;
-    if (strIn == kStandardStream && !ReadStandardInput(stream, strError))
+    const bool bStream = IsStreamInput(strIn);
+    if (bStream && !ReadStreamInput(strIn, stream, strError))
         return Fail(strError);
-    const StbDecodeResult decoded = strIn == kStandardStream ? DecodeStb(stream) : DecodeStbFile(strIn);
+    const StbDecodeResult decoded = bStream ? DecodeStb(stream) : DecodeStbFile(strIn);
     if (!decoded.ok())
     {
         if (!decoded.detail.empty())
@@ -369,25 +363,34 @@ void AddImageCommand(CLI::App& app, CommandAction& action)
         ->required();
     info->add_flag("--stb", infoArgs->stb, "the image is STB whatever its name (for standard input)");
     info->add_flag("--json", infoArgs->json, "print the same as a JSON object");
-    info->callback([&action, infoArgs] { action = [infoArgs] { return RunInfo(*infoArgs); }; });
+    info->callback(
+        [&action, infoArgs] { action = [infoArgs] { return FinishStandardOutput(RunInfo(*infoArgs), "image"); }; });
 
     auto decodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* decode = image->add_subcommand("decode", "Decode an STB file into the plain image bytes");
     decode->add_option("IN", decodePaths->first, "STB file, - for standard input")->required();
     decode->add_option("OUT", decodePaths->second, "plain image to write, - for standard output")->required();
-    decode->callback(
-        [&action, decodePaths] { action = [decodePaths] { return RunDecode(decodePaths->first, decodePaths->second); }; });
+    decode->callback([&action, decodePaths] {
+        action = [decodePaths] {
+            return FinishStandardOutput(RunDecode(decodePaths->first, decodePaths->second), "image");
+        };
+    });
 
     auto encodePaths = std::make_shared<std::pair<std::string, std::string>>();
     auto* encode = image->add_subcommand("encode", "Code a plain image as an STB file");
     encode->add_option("IN", encodePaths->first, "plain image (BIN), - for standard input")->required();
     encode->add_option("OUT", encodePaths->second, "STB file to write, - for standard output")->required();
-    encode->callback(
-        [&action, encodePaths] { action = [encodePaths] { return RunEncode(encodePaths->first, encodePaths->second); }; });
+    encode->callback([&action, encodePaths] {
+        action = [encodePaths] {
+            return FinishStandardOutput(RunEncode(encodePaths->first, encodePaths->second), "image");
+        };
+    });
 
     auto sampleFolder = std::make_shared<std::string>();
     auto* samples = image->add_subcommand("make-samples", "Write the demonstration images into a folder");
     samples->add_option("FOLDER", *sampleFolder, "where to write them")->required();
-    samples->callback([&action, sampleFolder] { action = [sampleFolder] { return RunMakeSamples(*sampleFolder); }; });
+    samples->callback([&action, sampleFolder] {
+        action = [sampleFolder] { return FinishStandardOutput(RunMakeSamples(*sampleFolder), "image"); };
+    });
     AddImageCompareCommand(*image, action);
 }

@@ -2,6 +2,7 @@
 // input on one side) hold the same data, module by module. Exit 0 the same
 // data, 1 different, 2 a usage error or an image that cannot be read.
 #include "cli/Commands.h"
+#include "cli/StandardOutput.h"
 
 #include "image/ImageCompare.h"
 #include "image/StbCodec.h"
@@ -189,5 +190,6 @@ void AddImageCompareCommand(CLI::App& image, CommandAction& action)
                       "record there, so by default they are only reported)");
     compare->add_flag("--stb", args->bStb, "standard input is STB");
     compare->add_flag("--json", args->bJson, "print the comparison as a JSON object");
-    compare->callback([&action, args] { action = [args] { return RunCompare(*args); }; });
+    compare->callback(
+        [&action, args] { action = [args] { return FinishStandardOutput(RunCompare(*args), "image"); }; });
 }

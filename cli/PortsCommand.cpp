@@ -1,10 +1,12 @@
 // kavdm ports: the serial devices of this machine and where each port number
 // points; --json prints the same as a JSON object.
 #include "cli/Commands.h"
+#include "cli/StandardOutput.h"
 
 #include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
 #include "serial/SerialDeviceList.h"
+#include "serial/SettingsFile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -66,6 +68,18 @@ std::string DescribeMapping(int number)
     line << std::setw(24) << path << (IsPortMapped(number) ? "  mapped" : "  default")
          << (present ? ", present" : ", missing");
     return line.str();
+}
+
+// The port-number mappings of the settings file's [ports] are part of the
+// list: a settings file that cannot be read is said, as `download` says it,
+// and the list is still given, without those mappings.
+bool SettingsFileReadable()
+{
+    CSettingsFile settings;
+    if (settings.Load(CSettingsFile::DefaultPath()))
+        return true;
+    std::cerr << "kavdm ports: " << settings.LastError() << " (the list below lacks its [ports] mappings)\n";
+    return false;
 }
 
 nlohmann::ordered_json PortNumberJson(int number)
@@ -137,5 +151,11 @@ void AddPortsCommand(CLI::App& app, CommandAction& action)
     auto* command = app.add_subcommand("ports", "list the serial devices and which device each port number uses");
     auto json = std::make_shared<bool>(false);
     command->add_flag("--json", *json, "print the list as a JSON object");
-    command->callback([&action, json] { action = [json] { return *json ? ListPortsJson() : ListPorts(); }; });
+    command->callback([&action, json] {
+        action = [json] {
+            const bool settingsRead = SettingsFileReadable();
+            const int code = *json ? ListPortsJson() : ListPorts();
+            return FinishStandardOutput(settingsRead ? code : kExitFailed, "ports");
+        };
+    });
 }

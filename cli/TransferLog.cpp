@@ -4,7 +4,10 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sstream>
+#include <stdio_ext.h>
+#include <unistd.h>
 
 namespace
 {
@@ -25,19 +28,30 @@ std::string TimeStamp()
 
 CTransferLog::~CTransferLog()
 {
-    if (m_pFile)
-        std::fclose(m_pFile);
+    Close();
 }
 
 bool CTransferLog::Open(const std::string& path, std::string& error)
 {
     std::lock_guard lock(m_mutex);
-    m_pFile = std::fopen(path.c_str(), "a");
+    // Without waiting: opening a FIFO for writing would wait for a reader
+    // before the command has said a word. The descriptor stays non-blocking,
+    // so a reader that stops reading costs the log, not the transfer.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+    {
+        error = "cannot write the log " + path + ": " +
+                (errno == ENXIO ? "it is a FIFO (named pipe) that nobody reads" : std::strerror(errno));
+        return false;
+    }
+    m_pFile = ::fdopen(fd, "a");
     if (!m_pFile)
     {
         error = "cannot write the log " + path + ": " + std::strerror(errno);
+        ::close(fd);
         return false;
     }
+    m_strPath = path;
     return true;
 }
 
@@ -48,7 +62,33 @@ void CTransferLog::Write(const std::string& text)
         return;
     const std::string stamp = TimeStamp();
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        std::fprintf(m_pFile, "%s %s\n", stamp.c_str(), line.c_str());
-    std::fflush(m_pFile);
+    bool failed = false;
+    for (std::string line; std::getline(lines, line) && !failed;)
+        failed = std::fprintf(m_pFile, "%s %s\n", stamp.c_str(), line.c_str()) < 0;
+    if (failed || std::fflush(m_pFile) != 0)
+        GiveUp(errno);
+}
+
+void CTransferLog::Close()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_pFile)
+        return;
+    std::FILE* file = m_pFile;
+    m_pFile = nullptr;
+    if (std::fclose(file) != 0 && errno != EINTR)
+    {
+        std::fprintf(stderr, "%s: cannot write the log %s: %s\n", m_strWho.c_str(), m_strPath.c_str(),
+                     std::strerror(errno));
+    }
+}
+
+void CTransferLog::GiveUp(int error)
+{
+    std::fprintf(stderr, "%s: cannot write the log %s: %s; going on without it\n", m_strWho.c_str(),
+                 m_strPath.c_str(), std::strerror(error != 0 ? error : EIO));
+    // What is still buffered would fail again at the close: it is dropped.
+    __fpurge(m_pFile);
+    std::fclose(m_pFile);
+    m_pFile = nullptr;
 }

@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
 #include "cli/PortChoice.h"
+#include "cli/SilenceWatch.h"
 #include "cli/TransferLog.h"
 #include "protocol/ProtocolThread.h"
 #include "serial/NetworkLineUrl.h"
@@ -14,7 +15,6 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +26,8 @@
 namespace
 {
 constexpr int kPathPortNumber = 2; // a device path given as --port becomes COM2
-constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+// How often the waiting thread looks at the transfer's state between signals.
+constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 
 // The signals that end a run as Ctrl-C does. One the caller set to be ignored
 // (nohup, a background job of a script) stays ignored.
@@ -64,7 +65,6 @@ private:
 struct CRunState
 {
     std::mutex mutex;
-    std::condition_variable changed;
     bool started = false;
     std::optional<TransferEnd> ended;
 };
@@ -180,14 +180,23 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     if (port == "auto")
         port = AutoPort(ListSerialDevices(), error);
     const int portNumber = port.empty() ? 0 : ResolvePortArgument(port, error);
-    CTransferLog log;
+    CTransferLog log("kavdm " + m_strWhat);
     if (portNumber == 0 || (!options.logPath.empty() && !log.Open(options.logPath, error)))
     {
         std::fprintf(stderr, "kavdm %s: %s\n", m_strWhat.c_str(), error.c_str());
         return TransferOutcome::NotStarted;
     }
 
-    // Signals are taken by this thread alone: block them before any thread starts.
+    // A closed standard output or error (`2>&1 | head -1`) must not end the
+    // transfer: writes there fail instead, the console stops printing, and
+    // the transfer and its result go on.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Signals are taken by this thread alone: block them before any thread
+    // starts. They stay blocked after the run: once an end has begun (the
+    // first signal, or the transfer's own end), a later signal waits for it -
+    // the port closed, an upload's data kept and said - and the exit status
+    // is that of the first.
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal : kEndingSignals)
@@ -196,8 +205,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             sigaddset(&signals, signal);
     }
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     CRunState state;
     CProtocolThread thread;
@@ -211,13 +219,11 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
     window.onTransferStarted = [&state] {
         std::lock_guard lock(state.mutex);
         state.started = true;
-        state.changed.notify_all();
     };
     window.onTransferEnded = [&state](const TransferEnd& end) {
         std::lock_guard lock(state.mutex);
         if (!state.ended)
             state.ended = end;
-        state.changed.notify_all();
     };
 
     CInfoPage* page = nullptr;
@@ -231,7 +237,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         page->OnActivatePage();
         page->SetBaudRate(baudRate);
         // A port that would not open was reported by the page; nothing can come.
-        ready = page->Line().IsOpen() && start(*page);
+        ready = start(*page) && page->Line().IsOpen();
     });
 
     TransferOutcome outcome = TransferOutcome::NotStarted;
@@ -243,11 +249,13 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         if (!options.quiet)
             std::fprintf(stderr, "%s\n", waiting.c_str());
         heard.Stamp();
+        std::optional<CSilenceWatch> silence;
+        if (options.waitSeconds)
+            silence.emplace(*options.waitSeconds);
         for (;;)
         {
             {
-                std::unique_lock lock(state.mutex);
-                state.changed.wait_for(lock, kSignalPoll, [&] { return state.ended.has_value(); });
+                std::lock_guard lock(state.mutex);
                 if (state.ended)
                 {
                     m_end = *state.ended;
@@ -256,7 +264,7 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                     break;
                 }
                 // --wait bounds every silence of the receiver, not just the start.
-                if (options.waitSeconds && heard.SilentSeconds() >= *options.waitSeconds)
+                if (silence && silence->IsOver(heard.SilentSeconds()))
                 {
                     outcome = TransferOutcome::TimedOut;
                     char seconds[32];
@@ -271,8 +279,10 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
                     break;
                 }
             }
-            const timespec noWait{0, 0};
-            const int signal = sigtimedwait(&signals, nullptr, &noWait);
+            // Waiting for the signals themselves takes each as it comes, so a
+            // second one just after the first cannot pass for the first.
+            const timespec poll{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kSignalPoll).count()};
+            const int signal = sigtimedwait(&signals, nullptr, &poll);
             if (signal > 0)
             {
                 m_nSignal = signal;
@@ -298,8 +308,8 @@ TransferOutcome CTransferRunner::Run(const TransferOptions& options, const PageF
         delete page; // its port goes with it
     });
     thread.Stop();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     log.Write("kavdm " + m_strWhat + ": result: " + OutcomeText(outcome));
+    log.Close();
     return outcome;
 }
 

@@ -5,7 +5,9 @@
 // no window thread, so it may - until the page reports the transfer's end, the
 // receiver stays silent for the --wait time (before or during the transfer), or
 // SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives.
-// The page is deleted on the protocol thread, which closes the port.
+// The page is deleted on the protocol thread, which closes the port. The
+// ending signals stay blocked once Run has begun, so the caller's last words
+// are said before a later signal could end the process.
 #pragma once
 
 #include "ui/TransferEnd.h"
@@ -52,7 +54,8 @@ class CTransferRunner
 public:
     using PageFactory = std::function<CInfoPage*(CPageWindow*, CDeliveryGate*)>;
     // Runs on the protocol thread after the page's initialisation: prepares it
-    // (e.g. Browse). False when the page cannot serve a receiver.
+    // (e.g. Browse). False when the page cannot serve a receiver; the run also
+    // ends when the page's line is not open afterwards.
     using PageStart = std::function<bool(CInfoPage&)>;
     // Runs on the protocol thread just before the page is deleted.
     using PageEnd = std::function<void(CInfoPage&)>;

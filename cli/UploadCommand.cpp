@@ -91,6 +91,8 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
         },
         [&args, &events](CInfoPage& page) {
             auto& upload = static_cast<CUploadPage&>(page);
+            if (!upload.Line().IsOpen())
+                return false;
             upload.OnBrowse(args.output);
             const bool ready = upload.State() == CUploadPage::WaitReady;
             if (events && ready)

@@ -1,5 +1,6 @@
 #include "image/ImageFile.h"
 
+#include "image/FileKind.h"
 #include "image/StbCodec.h"
 
 #include <algorithm>
@@ -32,21 +33,30 @@ int CImageFile::OpenFile(const std::string& strPath)
     m_bDiskMode = 1;
     m_strPath = strPath;
     m_strErrorText.clear();
+    // Without waiting: a FIFO opened for reading would wait right here for a
+    // writer. Only a regular file is kept (read with blocking calls).
     int fd;
     do
-        fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
     {
         m_strErrorText = std::strerror(errno);
         return 0;
     }
-    // A folder opens read-only but cannot be read: refuse it here with its reason.
+    // A folder opens read-only but cannot be read: refuse it here with its
+    // reason. Nor can a pipe, a FIFO or a device be read as a file: it has no
+    // size, and what is read once is gone.
     struct stat info;
-    const int nError = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    int nError = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (nError == 0 && !S_ISREG(info.st_mode))
+        m_strErrorText = "it is " + FileKindText(info.st_mode) + ", not a regular file";
+    else if (nError == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        nError = errno;
     if (nError != 0)
-    {
         m_strErrorText = std::strerror(nError);
+    if (!m_strErrorText.empty())
+    {
         ::close(fd);
         return 0;
     }

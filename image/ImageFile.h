@@ -29,7 +29,9 @@ public:
     CImageFile& operator=(const CImageFile&) = delete;
 
     // Releases what the object held, then opens the file read-only in disk mode. Nonzero when
-    // the file is open; on failure GetErrorText() holds the system's reason.
+    // the file is open; on failure GetErrorText() holds the system's reason. Only a regular
+    // file is opened: a folder, a pipe, a FIFO or a device is refused with what it is, and a
+    // FIFO without a writer does not block the call.
     int OpenFile(const std::string& strPath);
     // Releases what the object held and switches to memory mode over n zero bytes at position 0.
     // 0 (GetErrorText() "Memory Assign Error") when the memory cannot be had.

@@ -1,5 +1,6 @@
 #include "image/ImageLoader.h"
 
+#include "image/FileKind.h"
 #include "image/ModuleWalk.h"
 #include "image/StbCodec.h"
 
@@ -19,6 +20,15 @@ ImageLoadResult LoadImage(const std::string& strPath, CImageFile& image)
 {
     ImageLoadResult result;
     result.bStb = IsStbPath(strPath);
+    // The download reads a BIN image from disk as it goes and a page may load
+    // the same path again, so a stream (a pipe, a FIFO, a device), which can
+    // be read only once and may block its opener, is refused before it is opened.
+    if (const std::string kind = NonRegularFileKind(strPath); !kind.empty())
+    {
+        image.Close();
+        result.error = "Cannot open " + strPath + ": it is " + kind + ", not a regular file";
+        return result;
+    }
     if (result.bStb)
     {
         StbDecodeResult decoded = DecodeStbFile(strPath);

@@ -1,7 +1,8 @@
 // Prepares an image for the download, the same way for every front end: a BIN
 // file is opened and later read from disk, an STB file is decoded into memory.
 // Either way the modules are walked by their headers' lengths, and an image that
-// ends inside a module is refused.
+// ends inside a module is refused. Only a regular file is loaded: a pipe, a
+// FIFO or a device is refused, saying what it is, without being opened.
 #pragma once
 
 #include "image/ImageFile.h"

@@ -1,28 +1,16 @@
 #include "image/OutputPath.h"
 
+#include "image/FileKind.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 namespace
 {
-const char* KindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISFIFO(mode))
-        return "a FIFO (named pipe)";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "a special file";
-}
-
 std::string FolderOf(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
@@ -40,13 +28,17 @@ std::string NonRegularOutputReason(const std::string& path)
     struct stat target{};
     if (::stat(path.c_str(), &target) != 0)
     {
-        if (S_ISLNK(link.st_mode) && errno == ENOENT)
+        if (!S_ISLNK(link.st_mode))
+            return {};
+        if (errno == ENOENT)
             return "is a symbolic link to a file that does not exist";
-        return {};
+        // A loop (ELOOP) or a link that may not be followed: a rename onto the
+        // name would replace the link itself with a plain file.
+        return std::string("is a symbolic link that cannot be followed: ") + std::strerror(errno);
     }
     if (S_ISREG(target.st_mode))
         return {};
-    const std::string kind = KindOf(target.st_mode);
+    const std::string kind = FileKindText(target.st_mode);
     return (S_ISLNK(link.st_mode) ? "is a symbolic link to " : "is ") + kind + ", not a regular file";
 }
 

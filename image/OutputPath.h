@@ -16,8 +16,9 @@
 // "" when a file may be written at `path`: nothing is there yet, or a regular
 // file is (also at the end of symbolic links). Otherwise what stands there, as
 // the end of a sentence that begins with the path: "is a FIFO (named pipe), not
-// a regular file". Errors other than a missing file are left to the write,
-// which reports them with the system's reason.
+// a regular file". A symbolic link that leads nowhere (to nothing, round a
+// loop) is refused too. Other errors are left to the write, which reports
+// them with the system's reason.
 std::string NonRegularOutputReason(const std::string& path);
 
 // The file a write to `path` replaces: the final target of a symbolic link,

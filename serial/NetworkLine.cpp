@@ -164,8 +164,13 @@ int CNetworkLine::ReadUntil(std::chrono::milliseconds timeout, Done done, std::s
     char block[kReadBlockBytes];
     for (;;)
     {
+        // The deadline holds also while bytes keep coming: a server that never
+        // pauses (an endless Telnet subnegotiation) is no answer.
+        const int leftMs = MillisecondsLeft(deadline);
+        if (leftMs == 0)
+            return ETIMEDOUT;
         pollfd wait{m_nFd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, MillisecondsLeft(deadline));
+        const int ready = ::poll(&wait, 1, leftMs);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -267,9 +272,10 @@ int CNetworkLine::Prepare(const posixport::LineSettings& settings, std::string& 
 {
     detail.clear();
     m_strEarlyData.clear();
-    // What arrived before this open is stale, as on a tty opened afresh.
+    // What arrived before this open is stale, as on a tty opened afresh. A
+    // server that never stops sending gets no more than the reply time of it.
     char block[kReadBlockBytes];
-    for (;;)
+    for (const Clock::time_point drainUntil = Clock::now() + kReplyTimeout; Clock::now() < drainUntil;)
     {
         const ssize_t n = ::read(m_nFd, block, sizeof block);
         if (n < 0 && errno == EINTR)

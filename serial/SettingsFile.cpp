@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -118,6 +119,13 @@ bool CSettingsFile::Load(const std::string& path)
         if (errno == ENOENT || errno == ENOTDIR)
             return true;
         m_strError = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    // A folder opens but reads as nothing: say why instead of taking it as empty.
+    std::error_code folderCheck;
+    if (std::filesystem::is_directory(path, folderCheck))
+    {
+        m_strError = "cannot read " + path + ": " + std::strerror(EISDIR);
         return false;
     }
     std::ostringstream text;

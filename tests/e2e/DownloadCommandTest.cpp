@@ -3,6 +3,7 @@
 // code, and the command's own refusals, time-out and interruption.
 #include "image/ModuleKind.h"
 #include "image/StbCodec.h"
+#include "protocol/WireFormat.h"
 #include "support/CommandProcess.h"
 #include "support/PtyPair.h"
 #include "support/DownloadHarness.h"
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -177,6 +179,27 @@ TEST_F(DownloadCommandTest, ImageWithoutAModuleIsRefusedBeforeWaiting)
     EXPECT_NE(output.find("No such file or directory"), std::string::npos) << output;
 }
 
+TEST_F(DownloadCommandTest, AFifoAsTheImageOrTheLogIsRefusedAtOnce)
+{
+    const std::string fifo = m_strFolder + "/fifo.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string good = Write("fw.bin", MakeImage({Header(ModuleKind::Firmware, 5000)}));
+    struct Case
+    {
+        std::vector<std::string> argv;
+        std::string said;
+    };
+    for (const auto& [argv, said] :
+         {Case{{KAVDM_BINARY, "download", fifo, "--port", "/dev/null"}, "it is a FIFO (named pipe), not a regular file"},
+          Case{{KAVDM_BINARY, "download", good, "--port", "/dev/null", "--log", fifo},
+               "it is a FIFO (named pipe) that nobody reads"}})
+    {
+        std::string output;
+        EXPECT_EQ(testsupport::RunCommand(argv, output, 10s), 1) << output;
+        EXPECT_NE(output.find(said), std::string::npos) << output;
+    }
+}
+
 TEST_F(DownloadCommandTest, UsageErrorsExitWithTwo)
 {
     std::string output;
@@ -232,4 +255,36 @@ TEST_F(DownloadCommandTest, ReceiverThatVanishesMidTransferEndsTheDownloadAsFail
     m_receiver.Kill();
     EXPECT_EQ(download.Wait(10s), 1) << download.Output();
     EXPECT_NE(download.Output().find("Lost the COM2 port"), std::string::npos) << download.Output();
+}
+
+TEST_F(DownloadCommandTest, ALogThatCannotBeWrittenIsSaidOnceAndTheTransferGoesOn)
+{
+    const Bytes image = MakeImage({Header(ModuleKind::Firmware, 20000)});
+    EXPECT_EQ(Download(Write("fw.bin", image), {}, {"--log", "/dev/full"}), 0) << m_strOutput;
+    EXPECT_EQ(Read("received.bin"), image);
+    const std::string said = "cannot write the log /dev/full: No space left on device";
+    const auto first = m_strOutput.find(said);
+    EXPECT_NE(first, std::string::npos) << m_strOutput;
+    EXPECT_EQ(m_strOutput.find(said, first + 1), std::string::npos) << "said once: " << m_strOutput;
+}
+
+TEST_F(DownloadCommandTest, AReceiverThatAnnouncesItselfJustAfterThePortOpensIsAnswered)
+{
+    // The port opens once the (STB) image is loaded, not before: the
+    // receiver's rate query 50 ms after the open is answered.
+    testsupport::CScriptedLine line(9);
+    const auto stb = EncodeStb(MakeImage({Header(ModuleKind::Firmware, 200000)}));
+    CCommandProcess download;
+    ASSERT_TRUE(download.Start(
+        {KAVDM_BINARY, "download", Write("fw.stb", stb.stream), "--port", line.Path(), "--wait", "10"}));
+    // The open sets the line to 9600 baud (a fresh pseudo-terminal is at 38400).
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (line.BaudRate() != 9600 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(line.BaudRate(), 9600) << download.Output();
+    std::this_thread::sleep_for(50ms);
+    line.Send({VR520_RATE});
+    EXPECT_EQ(line.TakeExactly(1, 3000), Bytes{std::uint8_t(RateCodeFor(9600))}) << download.Output();
+    download.Signal(SIGTERM);
+    EXPECT_EQ(download.Wait(10s), 128 + SIGTERM);
 }

@@ -179,7 +179,16 @@ TEST_F(UploadCommandTest, RefusedUploadFailsAndLeavesTheEarlierFileAlone)
 
 TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFile)
 {
-    for (const int signal : {SIGINT, SIGHUP, SIGQUIT})
+    // A second, different signal, again and again from `gap` after the first
+    // on, waits for the clean end the first began; the first is the one that
+    // counts, also when the second has the lower number.
+    struct Signals
+    {
+        int signal, second;
+        std::chrono::milliseconds gap;
+    };
+    for (const auto& [signal, second, gap] :
+         {Signals{SIGINT, SIGTERM, 0ms}, Signals{SIGHUP, SIGQUIT, 0ms}, Signals{SIGQUIT, SIGINT, 10ms}})
     {
         std::filesystem::remove(m_strOutput + ".partial");
         Write("backup.bin", Bytes{'o', 'l', 'd'});
@@ -196,7 +205,12 @@ TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFi
         while (WrittenSoFar() < 64 + 8 * 1024 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
         upload.Signal(signal);
-        EXPECT_EQ(upload.Wait(20s), 128 + signal) << upload.Output();
+        std::this_thread::sleep_for(gap);
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        do
+            upload.Signal(second);
+        while (upload.Wait(1ms) < 0 && std::chrono::steady_clock::now() < until);
+        EXPECT_EQ(upload.Wait(0ms), 128 + signal) << upload.Output();
         EXPECT_EQ(Read(m_strOutput), (Bytes{'o', 'l', 'd'}));
         const auto partial = Read(m_strOutput + ".partial");
         ASSERT_GT(partial.size(), 64u) << "signal " << signal;
@@ -207,6 +221,33 @@ TEST_F(UploadCommandTest, InterruptedUploadKeepsThePartialDataBesideTheEarlierFi
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_strFolder), {}), 3)
             << "no temporary file left";
     }
+}
+
+TEST_F(UploadCommandTest, AClosedStandardOutputAndErrorDoNotEndTheUpload)
+{
+    ASSERT_TRUE(StartReceiver({}));
+    CCommandProcess upload;
+    ASSERT_TRUE(upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "20"},
+                             CCommandProcess::Streams::ToClosedPipe));
+    EXPECT_EQ(upload.Wait(120s), 0);
+    EXPECT_EQ(Read(m_strOutput), m_memory);
+}
+
+TEST_F(UploadCommandTest, AnUploadStoppedLongerThanTheWaitGoesOnWhenTheReceiverWasHeardMeanwhile)
+{
+    ASSERT_TRUE(StartReceiver({}));
+    CCommandProcess upload;
+    ASSERT_TRUE(
+        upload.Start({KAVDM_BINARY, "upload", m_strOutput, "--port", m_receiver.PtyPath(), "--wait", "3"}));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (WrittenSoFar() < 64 + 16 * 1024 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    // Ctrl-Z and fg: the receiver's answer waits in the port meanwhile.
+    upload.Signal(SIGSTOP);
+    std::this_thread::sleep_for(4s);
+    upload.Signal(SIGCONT);
+    EXPECT_EQ(upload.Wait(60s), 0) << upload.Output();
+    EXPECT_EQ(Read(m_strOutput), m_memory);
 }
 
 TEST_F(UploadCommandTest, AReceiverSilentMidTransferEndsTheWaitAndKeepsWhatCame)

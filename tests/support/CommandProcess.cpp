@@ -22,13 +22,22 @@ CCommandProcess::~CCommandProcess()
         unlink(m_strOutputPath.c_str());
 }
 
-bool CCommandProcess::Start(const std::vector<std::string>& argv)
+bool CCommandProcess::Start(const std::vector<std::string>& argv, Streams streams)
 {
     char pattern[] = "/tmp/kavdm-command-XXXXXX";
-    const int out = mkstemp(pattern);
+    int out = mkstemp(pattern);
     if (out < 0)
         return false;
     m_strOutputPath = pattern;
+    int pipeEnds[2];
+    if (streams == Streams::ToClosedPipe)
+    {
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return false;
+        close(out);
+        close(pipeEnds[0]); // the reader is gone before the child writes a byte
+        out = pipeEnds[1];
+    }
     std::vector<char*> args;
     for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -42,7 +51,7 @@ bool CCommandProcess::Start(const std::vector<std::string>& argv)
         dup2(null, STDIN_FILENO);
         // As a shell starts a command in the foreground: the signals that end
         // it act, whatever the test's own runner chose to ignore or block.
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
             std::signal(signal, SIG_DFL);
         sigset_t none;
         sigemptyset(&none);

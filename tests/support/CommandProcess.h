@@ -18,8 +18,15 @@ public:
     CCommandProcess(const CCommandProcess&) = delete;
     CCommandProcess& operator=(const CCommandProcess&) = delete;
 
+    // Where the child's stdout and stderr go: the file Output() reads, or a
+    // pipe whose reader has already gone (every write there fails with EPIPE).
+    enum class Streams
+    {
+        ToFile,
+        ToClosedPipe,
+    };
     // Starts `argv[0]` with the arguments. False when it could not be started.
-    bool Start(const std::vector<std::string>& argv);
+    bool Start(const std::vector<std::string>& argv, Streams streams = Streams::ToFile);
     // Its exit code, 128 + the signal that ended it, or -1 when `timeout` passed first.
     int Wait(std::chrono::milliseconds timeout);
     void Signal(int signal);

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace
@@ -44,14 +45,17 @@ protected:
     void SetUp() override { m_strDir = testsupport::MakeTempDir(); }
     void TearDown() override { std::filesystem::remove_all(m_strDir); }
 
-    CommandResult Run(const std::string& args)
+    // Runs kavdm with `args`; its standard output goes to `stdoutPath` when one
+    // is given. `feed` goes before the command in the shell line ("cat X | ").
+    CommandResult Run(const std::string& args, const std::string& stdoutPath = "", const std::string& feed = "")
     {
-        const std::string out = m_strDir + "/stdout", err = m_strDir + "/stderr";
-        const std::string command = std::string(KAVDM_BINARY) + " " + args + " >" + out + " 2>" + err + " </dev/null";
+        const std::string out = stdoutPath.empty() ? m_strDir + "/stdout" : stdoutPath, err = m_strDir + "/stderr";
+        const std::string command = feed + std::string(KAVDM_BINARY) + " " + args + " >" + out + " 2>" + err +
+                                    (feed.empty() ? " </dev/null" : "");
         const int status = std::system(command.c_str());
         CommandResult result;
         result.nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.strOut = ReadText(out);
+        result.strOut = stdoutPath.empty() ? ReadText(out) : "";
         result.strErr = ReadText(err);
         return result;
     }
@@ -190,6 +194,46 @@ TEST_F(ImageCommandTest, DashIsStandardInputAndOutputAndJsonParses)
     ASSERT_EQ(ports.nExitCode, 0) << ports.strErr;
     const auto list = nlohmann::json::parse(ports.strOut);
     EXPECT_EQ(list.at("ports").back()["device"], "/dev/odd \"name\"");
+}
+
+TEST_F(ImageCommandTest, InputsThatAreNoRegularFilesAreReadAsStreams)
+{
+    const std::string bin = kSamples + "demo-firmware.bin", fifo = m_strDir + "/fifo.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case
+    {
+        std::string feed, args;
+        int exitCode;
+        std::string said; // on stdout, or on stderr for a failure
+    };
+    const std::vector<Case> cases = {
+        {"cat " + bin + " | ", "image info /dev/stdin", 0, "/dev/stdin: BIN, 49216 bytes"},
+        {"(sleep 0.2; cat " + bin + " >" + fifo + ") & ", "image info " + fifo, 0, "BIN, 49216 bytes"},
+        {"cat " + bin + " | ", "image encode /dev/stdin " + m_strDir + "/out.stb", 0, "33860 bytes from 49216"},
+        {"", "image info /dev/zero", 1, "/dev/zero holds more than the 268435456 bytes (256 MiB)"}};
+    for (const Case& c : cases)
+    {
+        const CommandResult result = Run(c.args, "", c.feed);
+        EXPECT_EQ(result.nExitCode, c.exitCode) << c.args << ": " << result.strErr;
+        EXPECT_NE((c.exitCode == 0 ? result.strOut : result.strErr).find(c.said), std::string::npos)
+            << c.args << ": " << result.strOut << result.strErr;
+    }
+    EXPECT_EQ(ReadBytes(m_strDir + "/out.stb"), ReadBytes(kSamples + "demo-firmware.stb"));
+}
+
+TEST_F(ImageCommandTest, StandardOutputThatCannotBeWrittenFailsWithTheReason)
+{
+    const std::string stb = kSamples + "demo-firmware.stb", bin = kSamples + "demo-firmware.bin";
+    const std::vector<std::string> commands = {"image info " + bin,          "image info --json " + stb,
+                                               "ports",                       "ports --json",
+                                               "image decode " + stb + " -", "image encode " + bin + " -"};
+    for (const std::string& args : commands)
+    {
+        const CommandResult result = Run(args, "/dev/full");
+        EXPECT_EQ(result.nExitCode, 1) << args;
+        EXPECT_NE(result.strErr.find("cannot write standard output: No space left on device"), std::string::npos)
+            << args << ": " << result.strErr;
+    }
 }
 
 TEST_F(ImageCommandTest, UsageErrorsExitTwo)

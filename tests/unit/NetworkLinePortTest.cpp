@@ -1,5 +1,7 @@
 // The port object on an rfc2217:// line, against a minimal Com Port server in
-// this process: a reopen at another rate stays on the same connection.
+// this process: a reopen at another rate stays on the same connection, and a
+// server that floods the line with Telnet commands cannot hold an open.
+#include "serial/NetworkLine.h"
 #include "serial/NetworkLinePark.h"
 #include "serial/PortNames.h"
 #include "serial/SerialPort.h"
@@ -82,6 +84,34 @@ public:
         return std::chrono::steady_clock::now();
     }
 
+    // Agrees to the Com Port option, then sends an endless subnegotiation for
+    // `length`: from the start, or in place of the answer to the first rate.
+    void ServeSubnegotiationFlood(bool fromTheStart, std::chrono::seconds length)
+    {
+        pollfd accept{m_nListener, POLLIN, 0};
+        if (::poll(&accept, 1, kServerWaitMs) != 1)
+            return;
+        const int fd = ::accept(m_nListener, nullptr, nullptr);
+        const std::string agree = {char(kIac), char(kDo), char(kComPortOption)};
+        ::send(fd, agree.data(), agree.size(), MSG_NOSIGNAL);
+        const std::string request = {char(kIac), char(kSb), char(kComPortOption), 1};
+        for (std::string seen; !fromTheStart && seen.find(request) == std::string::npos;)
+        {
+            char block[512];
+            const ssize_t n = ::read(fd, block, sizeof block);
+            if (n <= 0)
+                break;
+            seen.append(block, std::size_t(n));
+        }
+        std::string flood = {char(kIac), char(kSb), char(kComPortOption)};
+        flood.resize(64 * 1024, '\x01');
+        const auto until = std::chrono::steady_clock::now() + length;
+        while (std::chrono::steady_clock::now() < until)
+            if (::send(fd, flood.data(), flood.size(), MSG_NOSIGNAL) < 0)
+                break;
+        ::close(fd);
+    }
+
     int connections = 0;
     std::vector<std::uint32_t> rates;
 
@@ -116,5 +146,29 @@ TEST(NetworkLinePortTest, ReopenAtAnotherRateKeepsTheConnectionAndClosingEndsIt)
     // Closed once the moment for a reopen has passed, and not before.
     EXPECT_GE(untilEnd, kNetworkLineParkTime - std::chrono::milliseconds(50));
     EXPECT_LT(untilEnd, kNetworkLineParkTime + std::chrono::milliseconds(1500));
+    ClearPortDevices();
+}
+
+TEST(NetworkLinePortTest, AnEndlessSubnegotiationDoesNotHoldTheOpenPastItsTimeOut)
+{
+    for (const bool fromTheStart : {true, false})
+    {
+        ClearPortDevices();
+        CComPortServer server;
+        SetPortDevice(7, server.Url());
+        std::thread serving([&] { server.ServeSubnegotiationFlood(fromTheStart, std::chrono::seconds(10)); });
+        const auto start = std::chrono::steady_clock::now();
+        {
+            CSerialPort port;
+            EXPECT_EQ(port.SetParamsAndOpen(7, 9600, 8, 0, 0), 0) << "no rate was confirmed";
+            EXPECT_NE(port.LastErrorText().find("did not confirm the rate"), std::string::npos)
+                << port.LastErrorText();
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        // At most the stale bytes' drain and the wait for the rate's answer.
+        EXPECT_LT(took, 2 * CNetworkLine::kReplyTimeout + std::chrono::seconds(1)) << "from the start: " << fromTheStart;
+        serving.join();
+        CloseParkedNetworkLines();
+    }
     ClearPortDevices();
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/wait.h>
 
 namespace
@@ -131,4 +132,23 @@ TEST_F(PortDefaultsTest, ShortOptionsReachTheTransfer)
     EXPECT_NE(text.find("/dev/from-line"), std::string::npos) << text;
     EXPECT_EQ(text.find("/dev/from-file"), std::string::npos) << text;
     EXPECT_EQ(std::system((std::string(KAVDM_BINARY) + " -V >/dev/null").c_str()), 0);
+}
+
+TEST_F(PortDefaultsTest, PortsSaysWhenTheSettingsFileCannotBeRead)
+{
+    const std::string settings = m_strDir + "/kavdm/kavdm.conf", err = m_strDir + "/stderr";
+    // A folder in its place, and a loop of links (root reads any file, so no permission case).
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"Is a directory", [&] { std::filesystem::create_directory(settings); }},
+        {"Too many levels of symbolic links", [&] { std::filesystem::create_symlink("kavdm.conf", settings); }}};
+    for (const auto& [reason, make] : cases)
+    {
+        std::filesystem::remove(settings);
+        make();
+        const int status = std::system((std::string(KAVDM_BINARY) + " ports >/dev/null 2>" + err).c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 1) << reason;
+        std::ifstream in(err);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("cannot read " + settings + ": " + reason), std::string::npos) << text;
+    }
 }

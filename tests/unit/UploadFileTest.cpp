@@ -93,6 +93,8 @@ TEST_F(UploadFileTest, OnlyRegularFilesAreReplaced)
     ASSERT_EQ(::mkfifo((m_dir + "/fifo").c_str(), 0644), 0);
     fs::create_symlink("fifo", m_dir + "/to-fifo");
     fs::create_symlink("missing", m_dir + "/dangling");
+    fs::create_symlink("loop-b", m_dir + "/loop-a");
+    fs::create_symlink("loop-a", m_dir + "/loop-b");
     const bool bDevice = ::mknod((m_dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     struct Case
     {
@@ -102,7 +104,8 @@ TEST_F(UploadFileTest, OnlyRegularFilesAreReplaced)
     std::vector<Case> cases = {
         {"fifo", "it is a FIFO (named pipe), not a regular file"},
         {"to-fifo", "it is a symbolic link to a FIFO (named pipe), not a regular file"},
-        {"dangling", "it is a symbolic link to a file that does not exist"}};
+        {"dangling", "it is a symbolic link to a file that does not exist"},
+        {"loop-a", "it is a symbolic link that cannot be followed: Too many levels of symbolic links"}};
     if (bDevice) // needs the privilege to make device nodes
         cases.push_back({"null", "it is a character device, not a regular file"});
     const auto before = Entries();
