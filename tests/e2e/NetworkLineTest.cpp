@@ -96,6 +96,23 @@ TEST_F(NetworkLineTest, UploadOverRfc2217Completes)
     EXPECT_GT(std::filesystem::file_size(output), 0u);
 }
 
+TEST_F(NetworkLineTest, StationServesAReceiverBehindSer2Net)
+{
+    const std::string saved = m_strFolder + "/received.bin";
+    const std::string report = m_strFolder + "/units.jsonl";
+    ASSERT_TRUE(StartLine({"--rate", "115200", "--save", saved, "--timeout", "10"}, true));
+    EXPECT_EQ(testsupport::RunCommand({KAVDM_BINARY, "station", "download", kImage, "-p", m_server.Url(), "-b",
+                                       "115200", "-w", "20", "--report", report},
+                                      m_strOutput, 60s),
+              0)
+        << m_strOutput;
+    EXPECT_EQ(m_receiver.Wait(15s), 0) << m_receiver.Stderr();
+    EXPECT_EQ(ReadFile(saved), ReadFile(kImage));
+    const std::string record = ReadFile(report);
+    EXPECT_NE(record.find("\"identity\":\"" + m_server.Url() + "\""), std::string::npos) << record;
+    EXPECT_NE(record.find("\"result\":\"complete\""), std::string::npos) << record;
+}
+
 TEST_F(NetworkLineTest, RawTcpDownloadAt9600)
 {
     const std::string saved = m_strFolder + "/received.bin";
