@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/HeardGate.h"
 #include "cli/PortChoice.h"
 #include "cli/SilenceWatch.h"
 #include "cli/TransferLog.h"
@@ -32,34 +33,6 @@ constexpr auto kSignalPoll = std::chrono::milliseconds(50);
 // The signals that end a run as Ctrl-C does. One the caller set to be ignored
 // (nohup, a background job of a script) stays ignored.
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// The page's deliveries pass through here on their way to the protocol thread,
-// so the runner knows when the receiver was last heard: stamped as a delivery
-// arrives and again once it has run, so the page's own pauses inside a step
-// never count as the receiver's silence.
-class CHeardGate : public CDeliveryGate
-{
-public:
-    explicit CHeardGate(CDeliveryGate& next) : m_next(next) {}
-    void RunDelivery(const std::function<void()>& delivery) override
-    {
-        Stamp();
-        m_next.RunDelivery(delivery);
-        Stamp();
-    }
-    void Stamp() { m_lastHeard = std::chrono::steady_clock::now().time_since_epoch().count(); }
-    // Seconds since the receiver was last heard (or since Stamp()).
-    double SilentSeconds() const
-    {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point last{Clock::duration(m_lastHeard.load())};
-        return std::chrono::duration<double>(Clock::now() - last).count();
-    }
-
-private:
-    CDeliveryGate& m_next;
-    std::atomic<std::chrono::steady_clock::rep> m_lastHeard{0};
-};
 
 // What the page reports, read by the waiting main thread.
 struct CRunState

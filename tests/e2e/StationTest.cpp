@@ -98,7 +98,8 @@ TEST_F(StationTest, EachLineEndsItsOwnWayAndTheHealthyOnesComplete)
     const std::vector<std::string> ports = {good1.PtyPath(), good2.PtyPath(), reporting.PtyPath(),
                                             silent.SlavePath()};
 
-    EXPECT_EQ(Station(ports, {"-w", "4"}), 1) << m_strOutput;
+    // Long enough for a loaded machine (sanitizer runs) to start the healthy lines.
+    EXPECT_EQ(Station(ports, {"-w", "8"}), 1) << m_strOutput;
 
     auto records = RecordsByPort(4);
     EXPECT_EQ(records[good1.PtyPath()].result, "complete");
