@@ -3,8 +3,15 @@
 void CHeardGate::RunDelivery(const std::function<void()>& delivery)
 {
     Stamp();
-    m_next.RunDelivery(delivery);
-    Stamp();
+    // The stamps around the step are taken on the protocol thread, inside the
+    // step: once the step has run, the monitor touches the gate no more, so a
+    // monitor that returns late - a port lost as the run ends - never writes to
+    // a gate that has gone.
+    m_next.RunDelivery([this, &delivery] {
+        Stamp();
+        delivery();
+        Stamp();
+    });
 }
 
 void CHeardGate::PostDelivery(CPostedDelivery& delivery)

@@ -1,8 +1,9 @@
 // The gate between the port's monitor and the protocol thread as `kavdm` runs
 // it: it passes every delivery on unchanged - run or posted, as the monitor
 // hands it over - and notes when the receiver was last heard, for --wait. The
-// time is stamped as a delivery arrives and again once it has run, so the
-// page's own pauses inside a step never count as the receiver's silence.
+// time is stamped as a delivery arrives, and as its step starts and ends on the
+// protocol thread, so the page's own pauses inside a step never count as the
+// receiver's silence.
 #pragma once
 
 #include "serial/DeliveryGate.h"
