@@ -19,7 +19,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -56,18 +55,7 @@ protected:
     }
     std::string Report() const { return m_strFolder + "/units.jsonl"; }
     // The events among the output (stderr's lines are no JSON objects).
-    std::vector<nlohmann::json> Events() const
-    {
-        std::vector<nlohmann::json> events;
-        std::istringstream lines(m_strOutput);
-        for (std::string line; std::getline(lines, line);)
-            if (!line.empty() && line.front() == '{')
-            {
-                events.push_back(nlohmann::json::parse(line, nullptr, false));
-                EXPECT_TRUE(events.back().is_object()) << line;
-            }
-        return events;
-    }
+    std::vector<nlohmann::json> Events() const { return testsupport::JsonLines(m_strOutput); }
     std::map<std::string, UnitRecord> RecordsByPort(std::size_t expected) const
     {
         std::string error;
