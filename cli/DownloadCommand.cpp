@@ -1,6 +1,5 @@
 // kavdm download IMAGE --port DEV: serves the receiver a BIN or STB image, the
-// way the DOWNLOAD page does, until the transfer ends; with --verify it then
-// reads the receiver's memory back and checks it (cli/ReadBack.h).
+// way the DOWNLOAD page does, until the transfer ends.
 #include "cli/Commands.h"
 #include "cli/FileDigest.h"
 #include "cli/ReadBack.h"
@@ -67,6 +66,7 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
             return refuse(reason);
         }
     }
+    // --verify: the image the read-back after the download is checked against (cli/ReadBack.h).
     ReadBackImage readBack;
     if (args.verify)
         if (const std::string why = LoadReadBackImage(args.image, readBack); !why.empty())
