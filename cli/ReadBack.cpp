@@ -76,6 +76,8 @@ ReadBackResult RunReadBack(const std::string& what, ReadBackImage& target, const
         },
         [&](CInfoPage& page) {
             auto& upload = static_cast<CUploadPage&>(page);
+            if (!upload.Line().IsOpen())
+                return false; // the page said why
             upload.OnBrowse(request.savePath.empty() ? kMemoryName : request.savePath);
             const bool ready = upload.State() == CUploadPage::WaitReady;
             if (request.events && ready)
