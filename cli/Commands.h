@@ -26,5 +26,6 @@ void AddImageCompareCommand(CLI::App& image, CommandAction& action); // kavdm im
 void AddPortsCommand(CLI::App& app, CommandAction& action);    // kavdm ports
 void AddDownloadCommand(CLI::App& app, CommandAction& action); // kavdm download
 void AddUploadCommand(CLI::App& app, CommandAction& action);   // kavdm upload
+void AddVerifyCommand(CLI::App& app, CommandAction& action);   // kavdm verify
 void AddReceiverCommand(CLI::App& app, CommandAction& action); // kavdm receiver
 void AddStationCommand(CLI::App& app, CommandAction& action);  // kavdm station download|upload

@@ -3,6 +3,7 @@
 // before the port opens, so every byte the receiver sends is answered.
 #include "cli/Commands.h"
 #include "cli/FileDigest.h"
+#include "cli/ReadBack.h"
 #include "cli/TransferEventWindow.h"
 #include "cli/DeferredOpenLine.h"
 #include "cli/TransferRunner.h"
@@ -22,7 +23,8 @@ struct DownloadArguments
     std::string image;
     TransferOptions transfer;
     double waitSeconds = 0;
-    bool json = false; // JSON Lines events on stdout
+    bool json = false;   // JSON Lines events on stdout
+    bool verify = false; // read the memory back after the download and check it
 };
 
 // The image in the "ended" event: path, size and CRC-32 of the file.
@@ -66,6 +68,14 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
             return refuse(reason);
         }
     }
+    // --verify: the image the read-back after the download is checked against (cli/ReadBack.h).
+    ReadBackImage readBack;
+    if (args.verify)
+        if (const std::string why = LoadReadBackImage(args.image, readBack); !why.empty())
+        {
+            std::fprintf(stderr, "kavdm download: --verify: %s\n", why.c_str());
+            return refuse(why);
+        }
 
     TransferOptions options = args.transfer;
     if (command.count("--wait") > 0)
@@ -95,9 +105,24 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
         std::fprintf(stderr, "kavdm download: complete\n");
     else if (const std::string line = runner.EndLine(); !line.empty())
         std::fprintf(stderr, "kavdm download: %s\n", line.c_str());
-    const int code = ExitCodeFor(outcome, runner.Signal());
+    int code = ExitCodeFor(outcome, runner.Signal());
+    TransferEnd end = events ? events->EndOf(outcome, runner.Signal(), options.waitSeconds) : TransferEnd{};
+    nlohmann::ordered_json files = ImageFields(args.image);
+    if (args.verify)
+    {
+        std::optional<CTransferEventWindow> readBackEvents;
+        ReadBackRequest request{options, "", nullptr, true};
+        if (events)
+            request.events = &readBackEvents.emplace(*stream, args.transfer.verbose);
+        const ReadBackResult result =
+            outcome == TransferOutcome::Completed ? RunReadBack("download", readBack, request) : ReadBackResult{};
+        if (outcome == TransferOutcome::Completed)
+            std::tie(code, end) = std::pair(result.exitCode, result.end);
+        const auto verified = result.Verified();
+        files["verified"] = verified ? nlohmann::ordered_json(*verified) : nullptr;
+    }
     if (events)
-        events->Ended(events->EndOf(outcome, runner.Signal(), options.waitSeconds), code, ImageFields(args.image));
+        events->Ended(end, code, files);
     return code;
 }
 } // namespace
@@ -110,6 +135,9 @@ void AddDownloadCommand(CLI::App& app, CommandAction& action)
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "rate the receiver is asked to switch to");
     command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");
+    command->add_flag("--verify", args->verify,
+                      "after Download Complete read the receiver's memory back (switch it to standby and on again, "
+                      "within the same --wait) and check it as kavdm verify does; exit 0 only when verified");
     command->footer(command->get_footer() + "\n" + kTransferEventsHelp);
     command->callback([&action, args, command] { action = [args, command] { return RunDownload(*args, *command); }; });
 }

@@ -36,3 +36,14 @@ std::optional<FileDigest> DigestFile(const std::string& path)
     digest.crc32 = text;
     return digest;
 }
+
+nlohmann::ordered_json DigestFields(const std::string& path)
+{
+    nlohmann::ordered_json fields = {{"path", path}};
+    if (const auto digest = path.empty() ? std::nullopt : DigestFile(path))
+    {
+        fields["size"] = digest->size;
+        fields["crc32"] = digest->crc32;
+    }
+    return fields;
+}

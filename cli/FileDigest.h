@@ -4,6 +4,8 @@
 // with its own tools.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,3 +18,5 @@ struct FileDigest
 
 // Reads the whole file; nothing when it cannot be read.
 std::optional<FileDigest> DigestFile(const std::string& path);
+// {"path", "size", "crc32"} of the file for an event; the path alone when it cannot be read.
+nlohmann::ordered_json DigestFields(const std::string& path);

@@ -86,6 +86,8 @@ std::vector<std::string> CStation::ChildArguments(const StationLine& line) const
         argv.insert(argv.end(), {"-w", Seconds(*m_options.waitSeconds)});
     if (!m_options.logDir.empty())
         argv.insert(argv.end(), {"--log", m_options.logDir + "/" + PortFileName(line.port.name) + ".log"});
+    if (m_options.verify)
+        argv.push_back("--verify");
     return argv;
 }
 
@@ -144,9 +146,18 @@ void CStation::OnEvent(StationLine& line, const std::string& text)
     else if (name == "started")
     {
         line.phase = StationPhase::Transfer;
-        line.startedAt = SystemClock::now();
+        if (!line.startedAt) // a read-back's start is no new unit
+            line.startedAt = SystemClock::now();
         m_display.Note(line, unit + "started");
     }
+    else if (name == "readback")
+    {
+        line.phase = StationPhase::Waiting;
+        m_display.Note(line, unit + "read-back: switch the receiver to standby and on again");
+    }
+    else if (name == "verify")
+        m_display.Note(line, unit + "read-back " + event.value("result", "") +
+                                 (event.value("reason", "").empty() ? "" : ": " + event.value("reason", "")));
     else if (name == "module")
     {
         line.module = event.value("index", 0);
@@ -199,6 +210,8 @@ void CStation::FinishUnit(StationLine& line)
         record.file = file.value("path", "");
         record.fileSize = file.value("size", std::uint64_t(0));
         record.fileCrc32 = file.value("crc32", "");
+        if (ended.contains("verified") && ended["verified"].is_boolean())
+            record.verified = ended["verified"].get<bool>();
     }
     else
     {

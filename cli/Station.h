@@ -23,6 +23,7 @@ struct StationOptions
     bool verbose = false;
     bool quiet = false;
     bool json = false;
+    bool verify = false;       // download: each unit reads its receiver back and checks it (--verify)
     std::optional<int> repeat; // none: one unit a port; 0: until interrupted; N units a port
     std::string reportPath;
     std::string logDir;

@@ -23,6 +23,7 @@ struct StationArguments
     bool verbose = false;
     bool quiet = false;
     bool json = false;
+    bool verify = false;
     std::vector<std::string> repeat; // given without a value: {""}
     std::string reportPath;
     std::string logDir;
@@ -62,6 +63,7 @@ int RunStationCommand(const StationArguments& args, const CLI::App& command)
     options.verbose = args.verbose;
     options.quiet = args.quiet;
     options.json = args.json;
+    options.verify = args.verify;
     options.reportPath = args.reportPath;
     options.logDir = args.logDir;
     options.program = ThisProgram();
@@ -136,7 +138,8 @@ void AddStationOptions(CLI::App* command, StationArguments& args)
                     "signal N (the units end cleanly first).\n"
                     "Report records (JSON Lines, or CSV for a .csv FILE; one write and fsync each): unit, start, "
                     "end, port, identity, by_id, usb_serial, direction, baud, file, file_size, file_crc32, bytes, "
-                    "seconds, result, reason, exit_code, host, version.\n" +
+                    "seconds, result, reason, exit_code, host, version, verified (the read-back check of --verify: "
+                    "true, false, or null/empty when none was made).\n" +
                     std::string(kTransferEventsHelp) +
                     " With --json a station passes on each unit's events with \"port\" added, and adds armed "
                     "(port, unit), unit (port and the report record's fields) and summary (ports, retry, exit_code, "
@@ -164,6 +167,10 @@ void AddStationCommand(CLI::App& app, CommandAction& action)
                                 "port from 1) and {time} (UTC, 20240501T120304Z) are filled in")
                 ->required();
         AddStationOptions(command, *args);
+        if (download)
+            command->add_flag("--verify", args->verify,
+                              "each unit reads its receiver's memory back after the download and checks it (as "
+                              "kavdm download --verify): a unit that differs fails");
         command->callback(
             [&action, args, command] { action = [args, command] { return RunStationCommand(*args, *command); }; });
     }

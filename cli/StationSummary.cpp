@@ -63,6 +63,8 @@ std::string RetryCommand(const StationOptions& options, const std::vector<std::s
         words.push_back("-q");
     if (options.json)
         words.push_back("--json");
+    if (options.verify)
+        words.push_back("--verify");
     if (!options.reportPath.empty())
         words.insert(words.end(), {"--report", options.reportPath});
     if (!options.logDir.empty())

@@ -32,11 +32,11 @@ double Rounded(double value, int digits)
 }
 } // namespace
 
-void CTransferEventWindow::Waiting(const std::string& givenPort)
+void CTransferEventWindow::Waiting(const std::string& givenPort, const char* event)
 {
     const std::string device = PortDevicePath(theLinkSettings.portIndex + 1);
     const std::string port = givenPort.empty() || givenPort == "auto" ? device : givenPort;
-    m_events.Emit("waiting", {{"port", port}, {"device", device}, {"baud", theLinkSettings.selectedBaudRate}});
+    m_events.Emit(event, {{"port", port}, {"device", device}, {"baud", theLinkSettings.selectedBaudRate}});
 }
 
 void CTransferEventWindow::InsertLog(int id, const std::string& text)

@@ -23,9 +23,12 @@ inline constexpr const char kTransferEventsHelp[] =
     "Events (--json): JSON Lines on stdout, each {\"v\":1,\"event\":NAME,\"time\":UTC ISO 8601,...}: "
     "waiting (port, device, baud); started; module (index, kind, bytes); progress (module, packet, bytes_done, "
     "bytes_total, elapsed, estimate, rate; at most 4 a second); log (text; with --verbose); box (icon, text, "
-    "detail); ended (result, reason, exit_code, bytes, seconds, and image or output: path, size, crc32). "
-    "result: complete, status-report, refused, port-lost, image-error, output-error, timed-out, reset, "
-    "interrupted.";
+    "detail); ended (result, reason, exit_code, bytes, seconds, and image or output: path, size, crc32; after a "
+    "read-back also verified: true, false or null). result: complete, status-report, refused, port-lost, "
+    "image-error, output-error, timed-out, reset, interrupted, different (the memory read back differs). "
+    "A read-back (download --verify, verify) adds readback (port, device, baud: waiting for the receiver to be "
+    "switched to standby and on again, after a download) and verify (result: verified, different or "
+    "not-checked; reason; upload: digital, analog or all; modules: index, kind, bytes, crc32, result, first_difference, differing_bytes).";
 
 class CTransferEventWindow : public CPageWindow
 {
@@ -44,7 +47,11 @@ public:
     // The page is ready and waits for the receiver; on the protocol thread,
     // where the link settings name the device and the rate. `givenPort` is the
     // --port value, shown as the port unless it is "" or "auto".
-    void Waiting(const std::string& givenPort);
+    void Waiting(const std::string& givenPort) { Waiting(givenPort, "waiting"); }
+    // The same as `event` ("readback": the receiver is waited for again, to read its memory back).
+    void Waiting(const std::string& givenPort, const char* event);
+    // An event of the command's own ("verify"), in the stream's order.
+    void Emit(const std::string& event, const nlohmann::ordered_json& fields) { m_events.Emit(event, fields); }
     // The page could not serve a receiver (the image or the output was refused).
     void StartRefused(TransferEndKind kind)
     {

@@ -19,7 +19,7 @@ namespace
 constexpr const char* kColumns[] = {"unit",      "start",      "end",   "port",    "identity", "by_id",
                                     "usb_serial", "direction", "baud",  "file",    "file_size", "file_crc32",
                                     "bytes",     "seconds",    "result", "reason", "exit_code", "host",
-                                    "version"};
+                                    "version",   "verified"};
 
 } // namespace
 
@@ -31,7 +31,7 @@ nlohmann::ordered_json UnitRecordJson(const UnitRecord& r)
             {"file", r.file},           {"file_size", r.fileSize}, {"file_crc32", r.fileCrc32},
             {"bytes", r.bytes},         {"seconds", r.seconds},   {"result", r.result},
             {"reason", r.reason},       {"exit_code", r.exitCode}, {"host", r.host},
-            {"version", r.version}};
+            {"version", r.version},     {"verified", r.verified ? nlohmann::ordered_json(*r.verified) : nullptr}};
 }
 
 namespace
@@ -60,6 +60,8 @@ UnitRecord FromJson(const nlohmann::json& j)
     r.exitCode = j.value("exit_code", 0);
     r.host = j.value("host", "");
     r.version = j.value("version", "");
+    if (const auto verified = j.find("verified"); verified != j.end() && verified->is_boolean())
+        r.verified = verified->get<bool>();
     return r;
 }
 
@@ -118,6 +120,8 @@ nlohmann::json CsvValue(const std::string& column, const std::string& text)
 {
     static const std::map<std::string, bool> numeric = {{"unit", true},  {"baud", true},    {"file_size", true},
                                                         {"bytes", true}, {"seconds", true}, {"exit_code", true}};
+    if (column == "verified")
+        return text == "true" ? nlohmann::json(true) : text == "false" ? nlohmann::json(false) : nlohmann::json();
     if (!numeric.count(column))
         return text;
     const auto number = nlohmann::json::parse(text, nullptr, false);
@@ -141,6 +145,20 @@ std::vector<UnitRecord> ReadCsv(const std::string& text)
         records.push_back(FromJson(object));
     }
     return records;
+}
+
+// The columns of an existing CSV report's header line: a report begun by an
+// older version is appended in its own columns, so its rows stay whole.
+std::vector<std::string> HeaderColumns(int fd)
+{
+    std::string head(4096, '\0');
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    head.resize(got > 0 ? std::size_t(got) : 0);
+    const auto end = head.find('\n');
+    const auto rows = ParseCsv(end == std::string::npos ? std::string() : head.substr(0, end + 1));
+    if (rows.empty() || std::find(rows[0].begin(), rows[0].end(), "unit") == rows[0].end())
+        return std::vector<std::string>(std::begin(kColumns), std::end(kColumns));
+    return rows[0];
 }
 
 std::vector<UnitRecord> ReadJsonLines(const std::string& text)
@@ -182,13 +200,21 @@ std::string UnitCsvHeader()
 
 std::string EncodeUnitCsv(const UnitRecord& record)
 {
+    return EncodeUnitCsv(record, std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));
+}
+
+std::string EncodeUnitCsv(const UnitRecord& record, const std::vector<std::string>& columns)
+{
     const auto object = UnitRecordJson(record);
     std::string line;
     bool first = true;
-    for (const char* column : kColumns)
+    for (const std::string& column : columns)
     {
+        if (!object.contains(column))
+            continue;
         const auto& value = object[column];
-        line += (first ? "" : ",") + CsvField(value.is_string() ? value.get<std::string>() : value.dump());
+        const std::string text = value.is_string() ? value.get<std::string>() : value.is_null() ? "" : value.dump();
+        line += (first ? "" : ",") + CsvField(text);
         first = false;
     }
     return line + "\n";
@@ -225,16 +251,19 @@ bool CUnitReport::Open(const std::string& path, std::string& error)
     }
     // A record torn by a crash is ended here, so the next one starts on its own line.
     char last = '\n';
+    m_bCsv = IsCsvReport(path);
+    m_columns.assign(std::begin(kColumns), std::end(kColumns));
     if (status.st_size > 0)
     {
         const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (reader < 0 || ::pread(reader, &last, 1, status.st_size - 1) != 1)
             last = '\n';
+        if (reader >= 0 && m_bCsv)
+            m_columns = HeaderColumns(reader);
         if (reader >= 0)
             ::close(reader);
     }
     m_strPath = path;
-    m_bCsv = IsCsvReport(path);
     m_pWriter = std::make_unique<CAsyncWriter>(fd, CAsyncWriter::Options{true, true});
     if (last != '\n')
         m_pWriter->Write("\n");
@@ -246,7 +275,7 @@ bool CUnitReport::Open(const std::string& path, std::string& error)
 void CUnitReport::Append(const UnitRecord& record)
 {
     if (m_pWriter)
-        m_pWriter->Write(m_bCsv ? EncodeUnitCsv(record) : EncodeUnitJson(record));
+        m_pWriter->Write(m_bCsv ? EncodeUnitCsv(record, m_columns) : EncodeUnitJson(record));
 }
 
 bool CUnitReport::Finish(std::string& error)

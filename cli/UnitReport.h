@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct UnitRecord
     int exitCode = 0;      // of the unit's kavdm process
     std::string host;
     std::string version;
+    std::optional<bool> verified; // the read-back check (--verify): passed, failed, or none made
 
     bool operator==(const UnitRecord&) const = default;
 };
@@ -50,6 +52,9 @@ std::string EncodeUnitJson(const UnitRecord& record);
 // The CSV header line and one record as a CSV line (RFC 4180 quoting), '\n' included.
 std::string UnitCsvHeader();
 std::string EncodeUnitCsv(const UnitRecord& record);
+// The same record in the columns `columns` names, in their order (a report
+// begun by an older version keeps its header; a column it lacks is left out).
+std::string EncodeUnitCsv(const UnitRecord& record, const std::vector<std::string>& columns);
 
 // The whole records of a report, in order: a torn last line and lines that do
 // not parse are skipped. Empty with `error` set when the file cannot be read.
@@ -69,6 +74,7 @@ public:
 
 private:
     bool m_bCsv = false;
+    std::vector<std::string> m_columns; // of a CSV report: its header's, or all for a new one
     std::string m_strPath;
     std::unique_ptr<CAsyncWriter> m_pWriter;
 };

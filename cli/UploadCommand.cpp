@@ -1,6 +1,6 @@
 // kavdm upload OUTPUT.bin --port DEV: reads the receiver's digital data (flash
-// and EEPROM) back into a BIN file, the way the UPLOAD page does, until the
-// transfer ends. OUTPUT is replaced only by a completed upload; otherwise what
+// and EEPROM; with --kind its analog data, or all) back into a BIN file, the
+// way the UPLOAD page does, until the transfer ends. OUTPUT is replaced only by a completed upload; otherwise what
 // came is kept as OUTPUT.partial (or the next free OUTPUT.N.partial).
 #include "cli/Commands.h"
 #include "cli/FileDigest.h"
@@ -21,6 +21,7 @@ namespace
 struct UploadArguments
 {
     std::string output;
+    UploadKind kind = UploadKind::Digital;
     TransferOptions transfer;
     double waitSeconds = 0;
     bool json = false; // JSON Lines events on stdout
@@ -29,22 +30,17 @@ struct UploadArguments
 // The output in the "ended" event: the file written (or the .partial kept) and its CRC-32.
 nlohmann::ordered_json OutputFields(const std::string& path)
 {
-    nlohmann::ordered_json output = {{"path", path}};
-    if (const auto digest = path.empty() ? std::nullopt : DigestFile(path))
-    {
-        output["size"] = digest->size;
-        output["crc32"] = digest->crc32;
-    }
-    return {{"output", output}};
+    return {{"output", DigestFields(path)}};
 }
 
 // A file system that cannot hold a whole upload would fail it after the
 // receiver started: say so before waiting (the upload still runs; what fits is
 // kept as .partial).
-void WarnWhenShortOfSpace(const std::string& output)
+void WarnWhenShortOfSpace(const std::string& output, UploadKind kind)
 {
     const auto free = FreeBytesBeside(output);
-    const std::uint64_t needed = CUploadPage::kDigitalUploadFileBytes;
+    const std::uint64_t needed = std::uint64_t(UploadExpectedBytes(kind)) + std::uint64_t(UploadModuleCount(kind)) *
+                                                                                 kHeaderBlockSize;
     if (free && *free < needed)
         std::fprintf(stderr,
                      "kavdm upload: warning: only %llu bytes are free where %s goes; "
@@ -62,18 +58,14 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     // Refuse a place the file cannot be written to before waiting for the
     // receiver (a folder, a device, a FIFO, no permission): an empty trial file
     // is created beside the target and removed.
+    if (const std::string why = CUploadFile::CheckPlace(args.output); !why.empty())
     {
-        CUploadFile trial;
-        if (!trial.Open(args.output))
-        {
-            std::fprintf(stderr, "kavdm upload: %s\n", trial.LastErrorText().c_str());
-            if (events)
-                events->Ended({TransferEndKind::OutputError, trial.LastErrorText()}, kExitFailed, OutputFields(""));
-            return kExitFailed;
-        }
-        trial.Discard();
+        std::fprintf(stderr, "kavdm upload: %s\n", why.c_str());
+        if (events)
+            events->Ended({TransferEndKind::OutputError, why}, kExitFailed, OutputFields(""));
+        return kExitFailed;
     }
-    WarnWhenShortOfSpace(args.output);
+    WarnWhenShortOfSpace(args.output, args.kind);
     std::string kept; // where an unfinished upload's data went
 
     TransferOptions options = args.transfer;
@@ -82,8 +74,9 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     CTransferRunner runner("upload");
     const TransferOutcome outcome = runner.Run(
         options,
-        [&events](CPageWindow* window, CDeliveryGate* gate) {
+        [&args, &events](CPageWindow* window, CDeliveryGate* gate) {
             auto* page = new CUploadPage(events ? events->Wrap(window) : window, gate);
+            page->SetUploadKind(args.kind);
             // The page opens no port of its own: open the chosen one as the
             // reset would, at 9600 baud with one stop bit, owned by the page.
             page->ReopenPort(false);
@@ -130,9 +123,17 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
 void AddUploadCommand(CLI::App& app, CommandAction& action)
 {
     auto args = std::make_shared<UploadArguments>();
-    auto* command = app.add_subcommand("upload", "read the receiver's flash and EEPROM back into a BIN file");
+    auto* command = app.add_subcommand(
+        "upload", "read the receiver's flash and EEPROM (or with --kind its analog data, or all) back into a BIN file");
     command->add_option("OUTPUT", args->output, "the BIN file to write (replaced only by a complete upload)")
         ->required();
+    command
+        ->add_option_function<std::string>(
+            "--kind", [args](const std::string& name) { args->kind = *ParseUploadKind(name); },
+            "what to read: digital (flash and EEPROM, 264192 bytes; the default), analog (14336 bytes) or all "
+            "(278528 bytes)")
+        ->check(CLI::IsMember({"digital", "analog", "all"}))
+        ->type_name("KIND");
     AddTransferOptions(command, args->transfer, args->waitSeconds,
                        "the rate choice (an upload answers the receiver's rate query with 9600 whatever it is)");
     command->add_flag("--json", args->json, "print JSON Lines events on stdout (see Events below)");

@@ -18,6 +18,7 @@ int main(int argc, char** argv)
     AddPortsCommand(app, action);
     AddDownloadCommand(app, action);
     AddUploadCommand(app, action);
+    AddVerifyCommand(app, action);
     AddReceiverCommand(app, action);
     AddStationCommand(app, action);
 

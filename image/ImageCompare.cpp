@@ -71,8 +71,14 @@ private:
     std::uint32_t m_nDone = 0;
 };
 
-// Fills in the header and data differences of a matched pair; false with `error` when a read failed.
-bool CompareModulePair(CImageFile& first, CImageFile& second, ModuleComparison& pair, std::string& error)
+std::string Plural(std::uint64_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+} // namespace
+
+bool CompareModulePair(CImageFile& first, CImageFile& second, ModuleComparison& pair, bool bOverFirstLength,
+                       std::string& error)
 {
     CModuleReader a(first, *pair.first), b(second, *pair.second);
     std::array<std::uint8_t, kHeaderBlockSize> headerA{}, headerB{};
@@ -99,8 +105,9 @@ bool CompareModulePair(CImageFile& first, CImageFile& second, ModuleComparison& 
         }
         nAt += n;
     }
-    const std::uint32_t nLonger = std::max(pair.first->nLength, pair.second->nLength);
-    if (nLonger != nCommon)
+    const std::uint32_t nLonger = bOverFirstLength ? pair.first->nLength
+                                                   : std::max(pair.first->nLength, pair.second->nLength);
+    if (nLonger > nCommon)
     {
         if (!bFound)
             pair.nFirstDifference = nCommon;
@@ -108,12 +115,6 @@ bool CompareModulePair(CImageFile& first, CImageFile& second, ModuleComparison& 
     }
     return true;
 }
-
-std::string Plural(std::uint64_t n, const char* what)
-{
-    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-}
-} // namespace
 
 int ImageComparison::DifferingModules() const
 {
@@ -169,7 +170,7 @@ ImageComparison CompareImages(CImageFile& first, CImageFile& second, bool bHeade
 
     for (ModuleComparison& pair : comparison.modules)
     {
-        if (pair.HasCounterpart() && !CompareModulePair(first, second, pair, comparison.strError))
+        if (pair.HasCounterpart() && !CompareModulePair(first, second, pair, false, comparison.strError))
             break;
     }
     first.Rewind();

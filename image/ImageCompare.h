@@ -58,6 +58,14 @@ struct ImageComparison
 // Compares two loaded, complete images (LoadImageToCompare). Both are rewound after.
 ImageComparison CompareImages(CImageFile& first, CImageFile& second, bool bHeadersCount);
 
+// Fills in the header and data differences of one matched pair (both sides
+// set). With bOverFirstLength the data is compared over the first module's
+// length only: bytes the second holds beyond it are no difference (a memory
+// read back whole against a module that fills part of it), bytes it lacks are.
+// False with `error` when a read failed.
+bool CompareModulePair(CImageFile& first, CImageFile& second, ModuleComparison& pair, bool bOverFirstLength,
+                       std::string& error);
+
 // "equal", "equal, header block differs", "header block differs", "differs at offset 1000 (1 byte)",
 // "only in A" or "only in B": the result of one module, in the words of the tools.
 std::string DescribeModuleResult(const ModuleComparison& module, bool bHeadersCount);

@@ -189,6 +189,15 @@ void CUploadFile::Discard()
     m_strTempPath.clear();
 }
 
+std::string CUploadFile::CheckPlace(const std::string& path)
+{
+    CUploadFile trial;
+    if (!trial.Open(path))
+        return trial.LastErrorText();
+    trial.Discard();
+    return {};
+}
+
 std::string CUploadFile::Abandon()
 {
     if (!m_bOpen)

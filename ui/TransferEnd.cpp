@@ -22,6 +22,8 @@ const char* TransferEndKindName(TransferEndKind kind)
         return "reset";
     case TransferEndKind::Interrupted:
         return "interrupted";
+    case TransferEndKind::Different:
+        return "different";
     }
     return "unknown";
 }
@@ -57,6 +59,9 @@ std::string DescribeTransferEnd(const TransferEnd& end)
         break;
     case TransferEndKind::Interrupted:
         text = "interrupted";
+        break;
+    case TransferEndKind::Different:
+        text = "the receiver's memory differs from the image";
         break;
     }
     if (!end.reason.empty())

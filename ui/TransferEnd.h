@@ -17,6 +17,7 @@ enum class TransferEndKind
     TimedOut,     // the receiver stayed silent for the --wait time
     Reset,        // reset by the user: Clear, Browse, another port
     Interrupted,  // a signal ended the program
+    Different,    // the transfer completed, but the memory read back after it differs from the image
 };
 
 struct TransferEnd
@@ -29,7 +30,7 @@ struct TransferEnd
 
 // A stable, lower-case name of the kind for machine-readable output:
 // "complete", "status-report", "refused", "port-lost", "image-error",
-// "output-error", "timed-out", "reset", "interrupted".
+// "output-error", "timed-out", "reset", "interrupted", "different".
 const char* TransferEndKindName(TransferEndKind kind);
 
 // The reason for people: the kind in words, then the reason when there is one

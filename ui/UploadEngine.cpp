@@ -157,11 +157,12 @@ void CUploadPage::OnWaitFunction(const std::uint8_t* data, int length)
         ShowError("Invalid Protocol : VR520_FUNC");
         return;
     }
+    const auto kind = UploadKind(m_nUploadKind);
     AddLog("[rd msg] function");
-    AddLog("[sd msg] function <upload digital only>");
-    SendByte(FUNC_UPLOAD_DIGITAL);
+    AddLog("[sd msg] function <" + std::string(UploadFunctionText(kind)) + ">");
+    SendByte(UploadFunctionCode(kind));
     m_nState = WaitFunctionRequest;
-    m_nTotalBytes = kDigitalUploadBytes;
+    m_nTotalBytes = UploadExpectedBytes(kind);
     m_nProgressScale = ProgressScaleFor(m_nTotalBytes);
     m_pWindow->SetRange(IDC_TOTAL_BAR, 0, m_nTotalBytes / m_nProgressScale);
     m_nBytesDone = 0;
@@ -179,9 +180,9 @@ void CUploadPage::OnWaitFunctionRequest(std::uint8_t first)
     }
     AddLog("[rd msg] Function request");
     AddLog("File Open");
-    if (!m_outFile.Open(m_strFilePath))
+    if (!m_pOutput->Open(m_strFilePath))
     {
-        FailOnFileError(m_outFile.LastErrorText());
+        FailOnFileError(m_pOutput->LastErrorText());
         return;
     }
     m_nState = WaitStartUpload;
@@ -218,15 +219,16 @@ void CUploadPage::RequestPacket()
 void CUploadPage::CompleteUpload()
 {
     // The file replaces the chosen one only now, once it is safely on disk.
-    if (!m_outFile.Commit())
+    if (!m_pOutput->Commit())
     {
-        FailOnFileError(m_outFile.LastErrorText());
+        FailOnFileError(m_pOutput->LastErrorText());
         return;
     }
     SetTransferEnd(TransferEndKind::Complete);
     ResetState();
     StopTimer();
-    SetNextBoxDetail("Saved as " + m_strFilePath); // where the file now is
+    if (!m_pOutput->TargetPath().empty())
+        SetNextBoxDetail("Saved as " + m_strFilePath); // where the file now is
     ShowInfo("Upload Complete");
     m_nState = WaitReady;
     m_steps.Light(1);
@@ -341,9 +343,9 @@ bool CUploadPage::OnPacketComplete()
         theBytesLeft = kPacketSize;
         return true;
     }
-    if (!m_outFile.Write(m_receiveBuffer + kDataOffset, kPacketDataSize))
+    if (!m_pOutput->Write(m_receiveBuffer + kDataOffset, kPacketDataSize))
     {
-        FailOnFileError(m_outFile.LastErrorText());
+        FailOnFileError(m_pOutput->LastErrorText());
         return false;
     }
     m_nModuleBytes += kPacketDataSize;

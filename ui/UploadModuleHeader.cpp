@@ -131,9 +131,9 @@ void CUploadPage::OnModuleHeader(bool bExtraBytes)
         return;
     }
     const auto block = BuildControlMessage(theModuleHeader);
-    if (!m_outFile.Write(block.data(), block.size()))
+    if (!m_pOutput->Write(block.data(), block.size()))
     {
-        FailOnFileError(m_outFile.LastErrorText());
+        FailOnFileError(m_pOutput->LastErrorText());
         return;
     }
     theBytesLeft = kPacketSize;

@@ -23,8 +23,12 @@ CUploadPage::CUploadPage(CPageWindow* window, CDeliveryGate* gate, CPageLine* li
 {
 }
 
-// m_outFile keeps an unfinished upload's data as .partial when it goes.
-CUploadPage::~CUploadPage() = default;
+// An unfinished upload keeps its data as .partial (in the sink that has it).
+CUploadPage::~CUploadPage()
+{
+    if (m_pOutput->IsOpen())
+        m_pOutput->Abandon();
+}
 
 bool CUploadPage::OnInitDialog()
 {
@@ -79,10 +83,10 @@ void CUploadPage::EndTransferByUser(const std::string& reason)
 
 std::string CUploadPage::KeepPartialOutput()
 {
-    if (!m_outFile.IsOpen())
+    if (!m_pOutput->IsOpen())
         return {};
-    const std::string target = m_outFile.TargetPath();
-    const std::string kept = m_outFile.Abandon();
+    const std::string target = m_pOutput->TargetPath();
+    const std::string kept = m_pOutput->Abandon();
     if (kept.empty())
         return {};
     m_strKeptPartialPath = kept;
@@ -91,7 +95,7 @@ std::string CUploadPage::KeepPartialOutput()
     note += FileExists(target) ? target + " is left as it was." : target + " was not created.";
     const std::string suffix = CUploadFile::kPartialSuffix;
     if (kept.size() < suffix.size() || kept.compare(kept.size() - suffix.size(), suffix.size(), suffix) != 0)
-        note += " (" + m_outFile.LastErrorText() + ")"; // the rename failed: the data stayed where it was
+        note += " (" + m_pOutput->LastErrorText() + ")"; // the rename failed: the data stayed where it was
     return note;
 }
 

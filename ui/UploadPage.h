@@ -6,8 +6,13 @@
 // step texts, animation, Packet/Module/Total bars, estimated and current time
 // and the message log.
 //
-// The output goes through CUploadFile: the chosen file is replaced only by a
-// completed upload; any other end keeps what came as FILE.partial.
+// The output goes through a sink (image/UploadSink.h), by default CUploadFile:
+// the chosen file is replaced only by a completed upload; any other end keeps
+// what came as FILE.partial. A front end may hand the page another sink (memory,
+// for a check of what the receiver holds); the exchange is the same.
+//
+// What is asked for is m_nUploadKind: the receiver's digital data unless a
+// front end chooses otherwise (the window's page keeps it so).
 //
 // Threads: as every page (ui/InfoPage.h), all calls run on the protocol
 // thread. A front end shows the file dialog itself and posts OnBrowse(path)
@@ -15,6 +20,7 @@
 #pragma once
 
 #include "image/UploadFile.h"
+#include "protocol/UploadKind.h"
 #include "ui/InfoPage.h"
 #include "ui/StepTexts.h"
 
@@ -41,7 +47,8 @@ public:
         WaitStartUpload = 10,
     };
 
-    // Bytes the upload of the receiver's digital data brings: flash and EEPROM.
+    // Bytes the upload of the receiver's digital data brings: flash and EEPROM
+    // (UploadExpectedBytes gives those of every kind).
     static constexpr int kDigitalUploadBytes = kFlashModuleLength + kEepromModuleLength; // 264192
     // The file those make: each module behind its 64-byte header block.
     static constexpr int kDigitalUploadFileBytes = kDigitalUploadBytes + 2 * kHeaderBlockSize; // 264320
@@ -89,6 +96,16 @@ public:
     void OnBrowse(const std::string& path);
     // Clear: forgets the file and returns the page to its starting state.
     void OnClear();
+    // What the next upload asks the receiver for (digital data until set).
+    void SetUploadKind(::UploadKind kind) { m_nUploadKind = int(kind); }
+    // Where the next upload's data goes: `sink` (not owned, it outlives the
+    // page's use of it), or the chosen file again with nullptr. Set it before
+    // the receiver starts: an upload already open keeps its sink.
+    void SetUploadSink(CUploadSink* sink)
+    {
+        if (!m_pOutput->IsOpen())
+            m_pOutput = sink ? sink : &m_outFile;
+    }
 
     // For front ends and tests.
     const std::string& FilePath() const { return m_strFilePath; }
@@ -99,9 +116,9 @@ public:
     int EstimatedTime() const { return m_nEstimatedTime; }
     int ElapsedTime() const { return m_nElapsedTime; }
     int ProgressScale() const { return m_nProgressScale; }
-    int UploadKind() const { return m_nUploadKind; }
+    ::UploadKind RequestedKind() const { return ::UploadKind(m_nUploadKind); }
     bool IsStepLit(int step) const { return m_steps.IsLit(step); }
-    bool IsOutputOpen() const { return m_outFile.IsOpen(); }
+    bool IsOutputOpen() const { return m_pOutput->IsOpen(); }
     // Where the data of the last upload that did not complete was kept ("" if nowhere).
     const std::string& KeptPartialPath() const { return m_strKeptPartialPath; }
     // The program is closing: an upload under way keeps its data as .partial now,
@@ -155,10 +172,12 @@ private:
     void SignalTransferEnd();
     void ShowPath(const std::string& path);
 
-    int m_nUploadKind = 0;
+    int m_nUploadKind = int(::UploadKind::Digital);
     CStepTexts m_steps;
     std::string m_strFilePath;
     CUploadFile m_outFile;
+    // Where the upload's data goes: m_outFile unless a front end chose another sink.
+    CUploadSink* m_pOutput = &m_outFile;
     std::string m_strKeptPartialPath;
 
     // True from the receiver's ready until the window was told how it ended.

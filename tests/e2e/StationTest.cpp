@@ -19,7 +19,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -56,18 +55,7 @@ protected:
     }
     std::string Report() const { return m_strFolder + "/units.jsonl"; }
     // The events among the output (stderr's lines are no JSON objects).
-    std::vector<nlohmann::json> Events() const
-    {
-        std::vector<nlohmann::json> events;
-        std::istringstream lines(m_strOutput);
-        for (std::string line; std::getline(lines, line);)
-            if (!line.empty() && line.front() == '{')
-            {
-                events.push_back(nlohmann::json::parse(line, nullptr, false));
-                EXPECT_TRUE(events.back().is_object()) << line;
-            }
-        return events;
-    }
+    std::vector<nlohmann::json> Events() const { return testsupport::JsonLines(m_strOutput); }
     std::map<std::string, UnitRecord> RecordsByPort(std::size_t expected) const
     {
         std::string error;
@@ -108,6 +96,7 @@ TEST_F(StationTest, EachLineEndsItsOwnWayAndTheHealthyOnesComplete)
     EXPECT_EQ(records[good1.PtyPath()].fileSize, m_image.size());
     EXPECT_EQ(records[reporting.PtyPath()].result, "status-report");
     EXPECT_NE(records[reporting.PtyPath()].reason.find("ERROR  : Checksum check"), std::string::npos);
+    EXPECT_FALSE(records[good1.PtyPath()].verified.has_value()) << "no read-back was asked for";
     EXPECT_EQ(records[silent.SlavePath()].result, "timed-out");
     EXPECT_NE(records[silent.SlavePath()].reason.find("did not start"), std::string::npos);
     EXPECT_EQ(testsupport::ReadFileBytes(got1), std::string(m_image.begin(), m_image.end()));
@@ -172,6 +161,29 @@ TEST_F(StationTest, RepeatServesTheNextReceiverOnEachPort)
     }
     for (const auto& port : ports)
         EXPECT_EQ(units[port], (std::set<int>{1, 2})) << port;
+}
+
+TEST_F(StationTest, VerifyRecordsEachUnitsReadBack)
+{
+    const Bytes image = testsupport::MakeImage({MakeModuleHeader(ModuleKind::DigitalEeprom)});
+    std::ofstream(m_strImage, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+    testsupport::CReceiverProcess keeps, corrupts;
+    std::string error;
+    ASSERT_TRUE(keeps.Start(KAVDM_BINARY, {"--keep", "--rate", "115200"}, error)) << error;
+    ASSERT_TRUE(corrupts.Start(KAVDM_BINARY, {"--keep", "--rate", "115200", "--fault", "corrupt:1:7"}, error)) << error;
+
+    EXPECT_EQ(Station({keeps.PtyPath(), corrupts.PtyPath()}, {"-w", "20", "--verify"}), 1) << m_strOutput;
+
+    auto records = RecordsByPort(2);
+    EXPECT_EQ(records[keeps.PtyPath()].result, "complete");
+    EXPECT_EQ(records[keeps.PtyPath()].verified, true);
+    EXPECT_EQ(records[corrupts.PtyPath()].result, "different");
+    EXPECT_EQ(records[corrupts.PtyPath()].verified, false);
+    EXPECT_NE(records[corrupts.PtyPath()].reason.find("module 1 (digital-eeprom) differs at offset 7"),
+              std::string::npos)
+        << records[corrupts.PtyPath()].reason;
+    EXPECT_NE(m_strOutput.find("--verify"), std::string::npos) << "the retry command asks for the read-back too";
 }
 
 TEST_F(StationTest, SignalEndsEveryUnitCleanlyThenTheStation)

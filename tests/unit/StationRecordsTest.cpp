@@ -69,7 +69,8 @@ TEST_F(StationRecordsTest, RecordsSurviveAnyTextAndATornLastLineIsSkippedThenEnd
     {
         SCOPED_TRACE(name);
         const std::string path = m_strFolder + "/" + name;
-        const UnitRecord first = SampleRecord(1, "ERROR  : \"Checksum\", check\nline two 'q' $(x)");
+        UnitRecord first = SampleRecord(1, "ERROR  : \"Checksum\", check\nline two 'q' $(x)");
+        first.verified = false;
         {
             CUnitReport report;
             std::string error;
@@ -84,7 +85,8 @@ TEST_F(StationRecordsTest, RecordsSurviveAnyTextAndATornLastLineIsSkippedThenEnd
         EXPECT_EQ(ReadUnitReport(path, error), std::vector<UnitRecord>{first});
 
         // The next run ends the torn line, so its own record reads whole.
-        const UnitRecord third = SampleRecord(3, "");
+        UnitRecord third = SampleRecord(3, "");
+        third.verified = true;
         {
             CUnitReport report;
             ASSERT_TRUE(report.Open(path, error)) << error;
@@ -93,6 +95,26 @@ TEST_F(StationRecordsTest, RecordsSurviveAnyTextAndATornLastLineIsSkippedThenEnd
         }
         EXPECT_EQ(ReadUnitReport(path, error), (std::vector<UnitRecord>{first, third}));
     }
+}
+
+TEST_F(StationRecordsTest, AReportBegunByAnOlderVersionIsAppendedInItsOwnColumns)
+{
+    const std::string path = m_strFolder + "/units.csv";
+    std::string header = UnitCsvHeader();
+    header = header.substr(0, header.rfind(",verified")) + "\n"; // before the read-back column
+    std::ofstream(path) << header;
+    UnitRecord record = SampleRecord(1, "");
+    record.verified = true;
+    {
+        CUnitReport report;
+        std::string error;
+        ASSERT_TRUE(report.Open(path, error)) << error;
+        report.Append(record);
+        ASSERT_TRUE(report.Finish(error)) << error;
+    }
+    record.verified.reset(); // the old columns have no place for it
+    std::string error;
+    EXPECT_EQ(ReadUnitReport(path, error), std::vector<UnitRecord>{record}) << error;
 }
 
 TEST(RetryCommand, ShellGivesBackEveryWordAsItWas)

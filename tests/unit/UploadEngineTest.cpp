@@ -96,6 +96,51 @@ TEST_F(UploadEngineTest, FullExchangeOfFlashAndEepromWritesTheFileByteForByte)
     EXPECT_EQ(window.beeps, (std::vector<std::pair<int, int>>{{4000, 200}, {2000, 200}}));
 }
 
+TEST_F(UploadEngineTest, EachKindAsksItsFunctionAndCountsItsOwnTotal)
+{
+    const struct
+    {
+        UploadKind kind;
+        std::uint8_t function;
+        std::string log;
+        int total;
+        std::vector<std::pair<std::uint8_t, std::uint8_t>> modules; // (digital, flash) as the receiver answers
+    } cases[] = {
+        {UploadKind::Digital, 0x01, "[sd msg] function <upload digital only>", 264192, {{1, 1}, {1, 0}}},
+        {UploadKind::Analog, 0x02, "[sd msg] function <upload analog only>", 14336, {{0, 0}}},
+        {UploadKind::All, 0x03, "[sd msg] function <upload digital&analog>", 278528, {{1, 1}, {1, 0}, {0, 0}}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.log);
+        CUploadRig fresh;
+        fresh.page->SetUploadKind(c.kind);
+        fresh.Browse();
+        fresh.Feed({VR520_READY});
+        fresh.Sent();
+        fresh.Feed({VR520_FUNC});
+        EXPECT_EQ(fresh.Sent(), Bytes{c.function});
+        EXPECT_EQ(fresh.window.TopLog(1), std::vector<std::string>{c.log});
+        EXPECT_EQ(fresh.page->TotalBytes(), c.total);
+        const int scale = fresh.page->ProgressScale();
+        EXPECT_EQ(scale, std::max(c.total / 65536, 1) + 1);
+        EXPECT_EQ(fresh.window.ranges.at(IDC_TOTAL_BAR), std::make_pair(0, c.total / scale));
+        fresh.Feed({0x01});
+        fresh.Feed({VR520_STARD_UPLOAD});
+        int module = 0;
+        for (const auto& [digital, flash] : c.modules)
+        {
+            const int length = digital == 0 ? kAnalogModuleLength : flash != 0 ? kFlashModuleLength : kEepromModuleLength;
+            fresh.SendModule(digital, flash, length / kPacketDataSize, ++module);
+        }
+        fresh.Finish();
+        EXPECT_EQ(fresh.window.EndKinds(), std::vector<TransferEndKind>{TransferEndKind::Complete});
+        EXPECT_EQ(ReadFileBytes(fresh.target), ToString(fresh.expectedFile));
+        EXPECT_GE(fresh.page->BytesDone(), c.total) << "the total is what the kind brings";
+    }
+    SetClock(&rig.clock); // each fresh rig put the real clock back
+}
+
 TEST_F(UploadEngineTest, TheReadyAfterNoiseIsAnsweredOncePastTheGuard)
 {
     rig.Browse();

@@ -61,7 +61,7 @@ TEST_F(UploadPageTest, FirstShownWithStepOneLitAndZeroTimes)
     EXPECT_EQ(window.ranges.at(IDC_PACKET_BAR), std::make_pair(0, 1024));
     EXPECT_EQ(window.positions.at(IDC_PACKET_BAR), 0);
     EXPECT_EQ(StateOf(page), CUploadPage::NoFile);
-    EXPECT_EQ(page.UploadKind(), 0);
+    EXPECT_EQ(page.RequestedKind(), UploadKind::Digital);
     EXPECT_EQ(window.TopLog(3),
               (std::vector<std::string>{"serial port create", "Initial crc table", "Dialog initial"}));
 }
