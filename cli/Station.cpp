@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <poll.h>
 #include <sys/resource.h>
@@ -23,6 +24,7 @@ namespace
 using SystemClock = std::chrono::system_clock;
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kRoundsPerSecond = 20; // rounds of reading the children's pipes
 
 std::string HostName()
 {
@@ -336,26 +338,51 @@ int CStation::Run()
     m_display.Redraw(m_lines, true);
 
     std::vector<pollfd> fds;
+    std::vector<std::size_t> fdLine; // the line of each descriptor after the signals' one
+    std::vector<bool> heard(m_lines.size());
+    auto lastRound = std::chrono::steady_clock::now();
     for (;;)
     {
         fds.assign(1, pollfd{m_signalFd, POLLIN, 0});
+        fdLine.assign(1, 0);
         bool running = false;
-        for (const auto& line : m_lines)
+        for (std::size_t i = 0; i < m_lines.size(); ++i)
         {
+            const auto& line = m_lines[i];
             if (!line.child)
                 continue;
             running = true;
             for (const int fd : {line.child->OutFd(), line.child->ErrFd()})
                 if (fd >= 0)
+                {
                     fds.push_back({fd, POLLIN, 0});
+                    fdLine.push_back(i);
+                }
         }
         if (!running)
             break;
+        // The children's events are taken in rounds at most kRoundsPerSecond a
+        // second: with many lines each round then serves several events, and
+        // the station's own share of a core stays small. A pipe holds far more
+        // than a round's events, so no child waits for the station meanwhile.
+        const auto roundDue = lastRound + std::chrono::milliseconds(1000 / kRoundsPerSecond);
+        if (const auto now = std::chrono::steady_clock::now(); now < roundDue)
+        {
+            const auto pause = std::chrono::duration_cast<std::chrono::nanoseconds>(roundDue - now);
+            const timespec wait{time_t(pause.count() / 1000000000), long(pause.count() % 1000000000)};
+            ::nanosleep(&wait, nullptr);
+        }
         if (::poll(fds.data(), fds.size(), m_display.MillisecondsToRedraw()) < 0 && errno != EINTR)
             break;
+        lastRound = std::chrono::steady_clock::now();
         const bool reapDue = (fds[0].revents & POLLIN) != 0 && TakeSignals();
-        for (auto& line : m_lines)
-            Serve(line, reapDue);
+        heard.assign(m_lines.size(), false);
+        for (std::size_t k = 1; k < fds.size(); ++k)
+            if (fds[k].revents != 0)
+                heard[fdLine[k]] = true;
+        for (std::size_t i = 0; i < m_lines.size(); ++i)
+            if (heard[i] || reapDue)
+                Serve(m_lines[i], reapDue);
         m_display.Redraw(m_lines);
     }
 

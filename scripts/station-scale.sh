@@ -4,11 +4,16 @@
 # them. Prints each N's line times against the same line alone (N = 1) and the
 # station process's own CPU (not its children's).
 #
-#   scripts/station-scale.sh [-b BUILD_DIR] [N ...]     (default: build, 1 8 16 32 64)
+#   scripts/station-scale.sh [-b BUILD_DIR] [--separate] [N ...]     (default: build, 1 8 16 32 64)
+#
+# --separate runs N separate `kavdm download` processes instead of one station,
+# the same lines without the station, to tell its cost from the machine's own.
 set -euo pipefail
 
 build=build
 if [ "${1:-}" = "-b" ]; then build=$2; shift 2; fi
+separate=0
+if [ "${1:-}" = "--separate" ]; then separate=1; shift; fi
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 8 16 32 64)
 kavdm=$(realpath "$build/kavdm")
@@ -46,7 +51,30 @@ for n in "${counts[@]}"; do
     for _ in $(seq 1 100); do [ -s "$work/rx$i.out" ] && break; sleep 0.05; done
     ports+=(-p "$(head -1 "$work/rx$i.out")")
   done
-  rm -f "$work/report.jsonl"
+  rm -f "$work/report.jsonl" "$work"/ended*.jsonl
+  if [ "$separate" = 1 ]; then
+    # The same lines as separate processes: each one's ended event as its record.
+    downloads=()
+    for i in $(seq 1 "$n"); do
+      "$kavdm" download "$work/image.bin" -p "${ports[$((2 * i - 1))]}" -b 115200 -w 60 -q --json \
+        > "$work/ended$i.jsonl" 2>/dev/null &
+      downloads+=($!)
+    done
+    wait "${downloads[@]}" || true
+    wait "${receivers[@]}" 2>/dev/null || true
+    receivers=()
+    line=$(python3 - "$n" "$work"/ended*.jsonl <<'PY'
+import json, sys
+ended = [e for f in sys.argv[2:] for e in map(json.loads, open(f)) if e.get("event") == "ended"]
+seconds = [e["seconds"] for e in ended if e["result"] == "complete"]
+if len(seconds) != int(sys.argv[1]):
+    sys.exit("only %d of %s lines completed" % (len(seconds), sys.argv[1]))
+print("%10.2f %10.2f" % (sum(seconds) / len(seconds), max(seconds)))
+PY
+)
+    printf '%4s %s   (separate processes, no station)\n' "$n" "$line"
+    continue
+  fi
   "$kavdm" station download "$work/image.bin" "${ports[@]}" -b 115200 -w 60 -q --json \
     --report "$work/report.jsonl" > "$work/events.jsonl" 2> "$work/station.err" || {
     echo "N=$n: the station failed:"; cat "$work/station.err"; exit 1; }
