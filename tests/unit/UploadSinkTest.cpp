@@ -30,10 +30,11 @@ TEST(UploadSinkTest, TheExchangeWritesTheSameBytesIntoFileMemoryOrBoth)
     for (const std::string sink : {"file", "memory", "both"})
     {
         SCOPED_TRACE(sink);
-        CUploadRig rig;
+        // The sinks outlive the page, which looks at its sink as it goes.
         CUploadMemory memory;
         CUploadFile file;
         CUploadSinkPair both(file, memory);
+        CUploadRig rig;
         if (sink != "file")
             rig.page->SetUploadSink(sink == "memory" ? static_cast<CUploadSink*>(&memory) : &both);
         RunExchange(rig);
