@@ -4,7 +4,10 @@
 #include "cli/Commands.h"
 #include "cli/StandardOutput.h"
 
+#include "image/FileKind.h"
 #include "image/ImageCompare.h"
+#include "image/ImageLoader.h"
+#include "image/ImageStream.h"
 #include "image/StbCodec.h"
 
 #include <nlohmann/json.hpp>
@@ -15,6 +18,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -37,38 +41,20 @@ int Fail(const std::string& strMessage)
     return kExitUnreadable;
 }
 
-bool ReadStandardInput(std::vector<std::uint8_t>& bytes, std::string& strError)
-{
-    std::uint8_t buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
-    {
-        bytes.insert(bytes.end(), buffer, buffer + got);
-        if (bytes.size() > kMaxStbImageBytes)
-        {
-            strError = "standard input holds more than the " + std::to_string(kMaxStbImageBytes) +
-                       " bytes (256 MiB) an image may have";
-            return false;
-        }
-    }
-    if (std::ferror(stdin))
-    {
-        strError = std::string("cannot read standard input: ") + std::strerror(errno ? errno : EIO);
-        return false;
-    }
-    return true;
-}
-
 bool Load(const std::string& strPath, bool bStdinStb, CImageFile& image, bool& bStb)
 {
+    // Standard input, and a file that is no regular one (a pipe, a FIFO), are
+    // read to their end as streams, as `image info` reads them.
     std::vector<std::uint8_t> bytes;
     const bool bStdin = strPath == kStandardInput;
+    const bool bStream = bStdin || !NonRegularFileKind(strPath).empty();
     std::string strError;
-    if (bStdin && !ReadStandardInput(bytes, strError))
+    if (bStream && !(bStdin ? ReadImageStream(STDIN_FILENO, "standard input", bytes, strError)
+                            : ReadImageStream(strPath, bytes, strError)))
         return Fail(strError), false;
     const CompareImageLoad loaded =
-        LoadImageToCompare(bStdin ? std::string("standard input") : strPath, image, bStdin && bStdinStb,
-                           bStdin ? &bytes : nullptr);
+        LoadImageToCompare(bStdin ? std::string("standard input") : strPath, image,
+                           bStdin ? bStdinStb : IsStbPath(strPath), bStream ? &bytes : nullptr);
     if (!loaded.ok())
         return Fail(loaded.error), false;
     bStb = loaded.bStb;
