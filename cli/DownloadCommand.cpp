@@ -106,7 +106,7 @@ int RunDownload(const DownloadArguments& args, const CLI::App& command)
     else if (const std::string line = runner.EndLine(); !line.empty())
         std::fprintf(stderr, "kavdm download: %s\n", line.c_str());
     int code = ExitCodeFor(outcome, runner.Signal());
-    TransferEnd end = events ? events->EndOf(outcome, runner.Signal(), options.waitSeconds) : TransferEnd{};
+    TransferEnd end = events ? events->EndOf(outcome, runner.End()) : TransferEnd{};
     nlohmann::ordered_json files = ImageFields(args.image);
     if (args.verify)
     {

@@ -101,7 +101,7 @@ ReadBackResult RunReadBack(const std::string& what, ReadBackImage& target, const
     }
     else
     {
-        result.end = request.events ? request.events->EndOf(result.outcome, result.signal, options.waitSeconds)
+        result.end = request.events ? request.events->EndOf(result.outcome, runner.End())
                                     : runner.End();
         if (request.afterDownload)
             result.end.reason = "in the read-back: " + result.end.reason;

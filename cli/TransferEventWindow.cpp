@@ -6,7 +6,6 @@
 #include "ui/LinkSettings.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace
 {
@@ -116,38 +115,15 @@ void CTransferEventWindow::ShowProgress(const TransferProgress& progress)
 
 void CTransferEventWindow::TransferEnded(const TransferEnd& end)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_pageEnd)
-            m_pageEnd = end;
-    }
     m_pInner->TransferEnded(end);
 }
 
-TransferEnd CTransferEventWindow::EndOf(TransferOutcome outcome, int signal, std::optional<double> waitSeconds) const
+TransferEnd CTransferEventWindow::EndOf(TransferOutcome outcome, const TransferEnd& runnerEnd) const
 {
+    if (outcome != TransferOutcome::NotStarted && outcome != TransferOutcome::NoPort)
+        return runnerEnd;
     std::lock_guard lock(m_mutex);
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", waitSeconds.value_or(0));
-    switch (outcome)
-    {
-    case TransferOutcome::Completed:
-    case TransferOutcome::Failed:
-        if (m_pageEnd)
-            return *m_pageEnd;
-        break;
-    case TransferOutcome::TimedOut:
-        return {TransferEndKind::TimedOut, m_bStarted ? std::string("the receiver was silent for ") + seconds + " seconds"
-                                                      : std::string("the receiver did not start within ") + seconds +
-                                                            " seconds"};
-    case TransferOutcome::Interrupted:
-        return {TransferEndKind::Interrupted, std::string("signal ") + std::to_string(signal) + " (" +
-                                                  (signal > 0 ? strsignal(signal) : "?") + ")"};
-    case TransferOutcome::NotStarted:
-    case TransferOutcome::NoPort:
-        return {m_refusal.value_or(TransferEndKind::PortLost), m_strLastError.empty() ? OutcomeText(outcome) : m_strLastError};
-    }
-    return {TransferEndKind::Reset, OutcomeText(outcome)};
+    return {m_refusal.value_or(TransferEndKind::PortLost), m_strLastError.empty() ? OutcomeText(outcome) : m_strLastError};
 }
 
 void CTransferEventWindow::Ended(const TransferEnd& end, int exitCode, const nlohmann::ordered_json& files)

@@ -58,9 +58,10 @@ public:
         std::lock_guard lock(m_mutex);
         m_refusal = kind;
     }
-    // Why the run ended: what the page reported, or what the runner decided
-    // (the --wait time, a signal, a port that would not open).
-    TransferEnd EndOf(TransferOutcome outcome, int signal, std::optional<double> waitSeconds) const;
+    // Why the run ended: the runner's end (the page's, the --wait time or a
+    // signal) when the run got that far, else why it could not start (the
+    // image or the output refused, a port that would not open).
+    TransferEnd EndOf(TransferOutcome outcome, const TransferEnd& runnerEnd) const;
     // The last event: the result, the exit code, the bytes moved and the
     // seconds since the start, and `files` ("image" or "output" with path,
     // size and CRC-32).
@@ -99,7 +100,6 @@ private:
     CPageWindow* m_pInner = nullptr;
 
     mutable std::mutex m_mutex; // the fields below, read by the command after the run
-    std::optional<TransferEnd> m_pageEnd;
     std::string m_strLastError; // the last error box, for a run the page could not start
     std::optional<TransferEndKind> m_refusal;
     bool m_bStarted = false;

@@ -114,7 +114,7 @@ int RunUpload(const UploadArguments& args, const CLI::App& command)
     }
     const int code = ExitCodeFor(outcome, runner.Signal());
     if (events)
-        events->Ended(events->EndOf(outcome, runner.Signal(), options.waitSeconds), code,
+        events->Ended(events->EndOf(outcome, runner.End()), code,
                       OutputFields(outcome == TransferOutcome::Completed ? args.output : kept));
     return code;
 }
