@@ -50,6 +50,9 @@ public:
     void TransferStarted() override;
     void ShowProgress(const TransferProgress& progress) override;
     void TransferEnded(const TransferEnd& end) override;
+    // A command's run ends with its first transfer end or a lost port, and
+    // closes the port then: the reset after either leaves the line closed.
+    bool ReopensLineAfterReset(bool afterLoss) override { return !m_bTransferEnded && !afterLoss; }
 
     // The progress line: "module 2  packet 37  ...". The rate is worked out over
     // `rateSeconds` (finer than the page's whole seconds) when it is positive.

@@ -84,6 +84,7 @@ public:
     void EndWaitCursor() override { m_pInner->EndWaitCursor(); }
     void Beep(int frequencyHz, int durationMs) override { m_pInner->Beep(frequencyHz, durationMs); }
     std::string PortOpenHint(int portNumber) override { return m_pInner->PortOpenHint(portNumber); }
+    bool ReopensLineAfterReset(bool afterLoss) override { return m_pInner->ReopensLineAfterReset(afterLoss); }
 
     void InsertLog(int id, const std::string& text) override;
     void MessageBox(const std::string& text, BoxIcon icon) override;

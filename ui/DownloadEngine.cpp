@@ -396,9 +396,9 @@ void CDownloadPage::FailOnRateSwitch()
         reason += " (" + why + ")";
     SetTransferEnd(TransferEndKind::PortLost, reason);
     // The box was shown; the reset's own reopen, should it fail too, is only logged.
-    m_bQuietOpenFailure = true;
+    m_bResettingLostPort = true;
     ResetState();
-    m_bQuietOpenFailure = false;
+    m_bResettingLostPort = false;
 }
 
 void CDownloadPage::CheckModuleBox()

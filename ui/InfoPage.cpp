@@ -235,9 +235,9 @@ void CInfoPage::OnPortLost(int error)
     ShowError(text);
     // The reset reopens the port on the transfer pages; should the device still
     // be missing, that failure goes to the log: the user has had the box.
-    m_bQuietOpenFailure = true;
+    m_bResettingLostPort = true;
     ResetState();
-    m_bQuietOpenFailure = false;
+    m_bResettingLostPort = false;
 }
 
 int CInfoPage::ReopenPort(bool announce)
@@ -256,7 +256,7 @@ int CInfoPage::ReopenPort(bool announce)
     }
     const std::string text = "ERROR: Cannot open COM" + std::to_string(portNumber) + " port!";
     const std::string reason = PortFailureReason(*theSerialPort);
-    if (m_bQuietOpenFailure)
+    if (m_bResettingLostPort)
     {
         AddLog(reason.empty() ? text : text + " " + reason);
         return 0;
@@ -279,6 +279,8 @@ void CInfoPage::ReopenAtRestingRate()
     static constexpr int kAfterReopenMs = 100;  // before purging the reopened port
     LineWhenQuiet().Close();
     theLinkSettings.openBaudRate = kRestingBaudRate;
+    if (!m_pWindow->ReopensLineAfterReset(m_bResettingLostPort))
+        return;
     theClock().Sleep(kBeforeReopenMs);
     LineWhenQuiet().Reopen(kRestingBaudRate);
     theClock().Sleep(kAfterReopenMs);

@@ -178,8 +178,9 @@ protected:
     int m_nPendingByte = -1;
 
     // Set while a lost port's reset runs: a failed reopen is then logged, not
-    // boxed, so the user sees one box for the loss.
-    bool m_bQuietOpenFailure = false;
+    // boxed, so the user sees one box for the loss; and the window is asked
+    // whether the lost port is to be reopened at all.
+    bool m_bResettingLostPort = false;
 
     CPageWindow* m_pWindow;
     CDeliveryGate* m_pGate;

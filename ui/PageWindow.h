@@ -100,6 +100,18 @@ public:
         return {};
     }
 
+    // Whether a page's reset puts its line back at the resting rate for the
+    // next transfer (`afterLoss`: the reset follows a lost port). A front end
+    // that ends with the first transfer's end or a lost port says no: it closes
+    // the port right after, and a reopen by name would hold, meanwhile, any
+    // device that has taken that name since (a new adapter, another program's
+    // pseudo-terminal).
+    virtual bool ReopensLineAfterReset(bool afterLoss)
+    {
+        (void)afterLoss;
+        return true;
+    }
+
     // Transfer milestones, for front ends that act on them (the command line's
     // exit code and progress bar). Called on the protocol thread, never blocking.
     // The receiver's ready was answered: a transfer is under way.

@@ -52,6 +52,11 @@ public:
         transfersEnded.push_back(end.Completed());
         transferEnds.push_back(end);
     }
+    bool ReopensLineAfterReset(bool afterLoss) override
+    {
+        reopenQuestions.push_back(afterLoss);
+        return reopensLineAfterReset;
+    }
     std::string PortOpenHint(int portNumber) override
     {
         return portHint.empty() ? "" : portHint + " COM" + std::to_string(portNumber);
@@ -66,6 +71,8 @@ public:
     std::map<int, bool> highlights;
     std::map<int, Animation> animations;
     std::string portHint; // PortOpenHint() gives it and the port's name, when set
+    bool reopensLineAfterReset = true; // the answer to ReopensLineAfterReset()
+    std::vector<bool> reopenQuestions; // its afterLoss arguments, in order
     std::vector<std::string> log; // newest first, as the list shows it
     // What happened, in order.
     std::vector<Box> boxes;

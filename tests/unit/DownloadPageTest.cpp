@@ -191,6 +191,21 @@ TEST_F(DownloadPageTest, ResetReopensAt9600AfterItsPausesAndKeepsStepTwo)
     EXPECT_FALSE(h.window.animations[IDC_ANIMATION].playing);
 }
 
+TEST_F(DownloadPageTest, AResetTheWindowDeclinesLeavesTheLineClosed)
+{
+    // The command line ends with the first reset: its port is not reopened
+    // by name, where it might now hold another device.
+    h.Load("fw.bin", FirmwareImage());
+    h.window.reopensLineAfterReset = false;
+    h.line.events.clear();
+    h.page->ResetState();
+    EXPECT_EQ(h.line.events, (std::vector<std::string>{"purge", "close"}));
+    EXPECT_FALSE(h.line.IsOpen());
+    EXPECT_EQ(theLinkSettings.openBaudRate, 9600) << "a later open starts at the resting rate";
+    h.page->OnPortLost(EIO);
+    EXPECT_EQ(h.window.reopenQuestions, (std::vector<bool>{false, true})) << "the second reset follows a loss";
+}
+
 TEST_F(DownloadPageTest, RefusedFunctionResetsToWaitReady)
 {
     h.Load("fw.bin", FirmwareImage());
