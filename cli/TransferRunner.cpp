@@ -9,6 +9,7 @@
 #include "protocol/ProtocolThread.h"
 #include "serial/NetworkLineUrl.h"
 #include "serial/PortNames.h"
+#include "serial/SettingsFile.h"
 #include "ui/InfoPage.h"
 #include "ui/LinkSettings.h"
 
@@ -94,7 +95,17 @@ int ResolvePortArgument(const std::string& port, std::string& error)
         return 0;
     const int number = ComNumber(port);
     if (number > 0)
+    {
+        // The settings file may map the number to another device: one that
+        // cannot be read must not leave the default device in its place.
+        CSettingsFile settings;
+        if (!IsPortMapped(number) && !settings.Load(CSettingsFile::DefaultPath()))
+        {
+            error = settings.LastError() + " (it may map " + port + " to a device)";
+            return 0;
+        }
         return number;
+    }
     SetPortDevice(kPathPortNumber, port);
     return kPathPortNumber;
 }

@@ -41,7 +41,9 @@ enum class TransferOutcome
 };
 
 // Maps "COMn" (any case, n >= 1) to n, and a device path to COM2 pointed at
-// that path (SetPortDevice). Returns 0 and fills `error` for anything else.
+// that path (SetPortDevice). Returns 0 and fills `error` for anything else,
+// and for a COMn that no --comN or KAVDM_COMn maps while the settings file
+// (whose [ports] may map it) cannot be read.
 int ResolvePortArgument(const std::string& port, std::string& error);
 // For the --port option's check: "" when `port` is COMn, a device path, a
 // network port URL or "auto", else why not.

@@ -134,7 +134,7 @@ TEST_F(PortDefaultsTest, ShortOptionsReachTheTransfer)
     EXPECT_EQ(std::system((std::string(KAVDM_BINARY) + " -V >/dev/null").c_str()), 0);
 }
 
-TEST_F(PortDefaultsTest, PortsSaysWhenTheSettingsFileCannotBeRead)
+TEST_F(PortDefaultsTest, PortsAndATransferOnAPortNumberSayWhenTheSettingsFileCannotBeRead)
 {
     const std::string settings = m_strDir + "/kavdm/kavdm.conf", err = m_strDir + "/stderr";
     // A folder in its place, and a loop of links (root reads any file, so no permission case).
@@ -151,4 +151,13 @@ TEST_F(PortDefaultsTest, PortsSaysWhenTheSettingsFileCannotBeRead)
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find("cannot read " + settings + ": " + reason), std::string::npos) << text;
     }
+    // Its [ports] may map COM3: the transfer does not fall back to the default device.
+    const int status = std::system((std::string(KAVDM_BINARY) + " download " + KAVDM_SOURCE_DIR +
+                                    "/resources/samples/demo-firmware.bin -p COM3 -b 9600 -w 0.1 2>" + err)
+                                       .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(err);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("cannot read " + settings), std::string::npos) << text;
+    EXPECT_EQ(text.find("/dev/ttyS2"), std::string::npos) << text;
 }
