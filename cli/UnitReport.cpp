@@ -161,6 +161,18 @@ std::vector<std::string> HeaderColumns(int fd)
     return rows[0];
 }
 
+// Whether a CSV report ends inside a quoted field (a record torn there by a
+// crash): its quotes are counted, a doubled one counting twice.
+bool EndsInsideQuotes(int fd)
+{
+    bool quoted = false;
+    char buffer[65536];
+    off_t offset = 0;
+    for (ssize_t got; (got = ::pread(fd, buffer, sizeof buffer, offset)) > 0; offset += got)
+        quoted ^= std::count(buffer, buffer + got, '"') % 2 != 0;
+    return quoted;
+}
+
 std::vector<UnitRecord> ReadJsonLines(const std::string& text)
 {
     std::vector<UnitRecord> records;
@@ -249,8 +261,10 @@ bool CUnitReport::Open(const std::string& path, std::string& error)
         ::close(fd);
         return false;
     }
-    // A record torn by a crash is ended here, so the next one starts on its own line.
+    // A record torn by a crash is ended here, so the next one starts on its own
+    // line: a quoted field left open is closed first, or it would take that line in.
     char last = '\n';
+    bool openQuote = false;
     m_bCsv = IsCsvReport(path);
     m_columns.assign(std::begin(kColumns), std::end(kColumns));
     if (status.st_size > 0)
@@ -259,13 +273,18 @@ bool CUnitReport::Open(const std::string& path, std::string& error)
         if (reader < 0 || ::pread(reader, &last, 1, status.st_size - 1) != 1)
             last = '\n';
         if (reader >= 0 && m_bCsv)
+        {
             m_columns = HeaderColumns(reader);
+            openQuote = EndsInsideQuotes(reader);
+        }
         if (reader >= 0)
             ::close(reader);
     }
     m_strPath = path;
     m_pWriter = std::make_unique<CAsyncWriter>(fd, CAsyncWriter::Options{true, true});
-    if (last != '\n')
+    if (openQuote)
+        m_pWriter->Write("\"\n");
+    else if (last != '\n')
         m_pWriter->Write("\n");
     if (m_bCsv && status.st_size == 0)
         m_pWriter->Write(UnitCsvHeader());

@@ -78,9 +78,9 @@ TEST_F(StationRecordsTest, RecordsSurviveAnyTextAndATornLastLineIsSkippedThenEnd
             report.Append(first);
             ASSERT_TRUE(report.Finish(error)) << error;
         }
-        // A crash in the middle of the second record.
+        // A crash in the middle of the second record, inside its quoted file name.
         const std::string torn = IsCsvReport(path) ? EncodeUnitCsv(SampleRecord(2, "x")) : EncodeUnitJson(SampleRecord(2, "x"));
-        std::ofstream(path, std::ios::app) << torn.substr(0, torn.size() / 2);
+        std::ofstream(path, std::ios::app) << torn.substr(0, torn.find("fw, v2") + 2);
         std::string error;
         EXPECT_EQ(ReadUnitReport(path, error), std::vector<UnitRecord>{first});
 
